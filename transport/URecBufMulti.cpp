@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
+#include <thread>
 
 namespace nurva {
 
@@ -38,7 +40,8 @@ bool FinishWithin(TUsbIoOverlapped& ov, Clock::time_point deadline, uint32_t& by
 }  // namespace
 
 TUSBreader::TUSBreader(TUSBRdrLst* AOwner) : FOwner(AOwner) {
-  FThread = std::thread([this] { Execute(); });
+  if (!FStopEvent.Valid() || !FWakeEvent.Valid() || !FThread.Start([this] { Execute(); }))
+    throw std::runtime_error("cannot start the receive thread");
 }
 
 TUSBreader::~TUSBreader() {
@@ -56,8 +59,11 @@ void TUSBreader::Terminate() {
   FStopEvent.SetEvent();
 }
 
-void TUSBreader::WaitFor() {
-  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+void TUSBreader::WaitFor() { FThread.Join(); }
+
+void TUSBreader::StopForUnload() {
+  Terminate();
+  FThread.StopForUnload(1000);
 }
 
 // ---------------------------------------------------------------- receive loop
@@ -241,6 +247,13 @@ void TUSBreader::Disconnect() {
 }
 
 void TUSBreader::FlushBuffer() { FDataQueue.Clear(); }
+
+bool TUSBreader::PresenceCheck(std::string& text, int32_t& res) const {
+  if (Fres != TPrgResult::resNone && Fres != TPrgResult::noProg) return true;
+  text = "TESK not found";
+  res = Ord(TPrgResult::noProg);
+  return false;
+}
 
 std::string TUSBreader::GetSerNum() const {
   uint32_t sn = FDeviceRec.SerNum;

@@ -8,11 +8,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "common/uGlobals.h"
 #include "transport/Framing.h"
 #include "transport/MsgQueue.h"
+#include "usbio/OsThread.h"
 #include "usbio/OsWait.h"
 #include "usbio/USBIO.h"
 #include "usbio/UsbIoPipe.h"
@@ -41,6 +41,8 @@ class TUSBreader {
   // Thread control: Terminate tells the receive loop to end, WaitFor waits until it has.
   void Terminate();
   void WaitFor();
+  // Ends the receive thread while the library is being unloaded (see TOsThread).
+  void StopForUnload();
   bool Terminated() const { return FTerminated.load(); }
 
   bool Connect(int32_t Index);
@@ -65,6 +67,15 @@ class TUSBreader {
 
   bool SendVendorRequest();
 
+  // ---- commands (one source per family under commands/) ----
+  // Programmer check and target control.
+  std::string DoCheckProgrammer(int32_t& res);
+  std::string DoInitChannel(int32_t& res);
+  std::string DoReleaseTarget(int32_t& res);
+  std::string DoCheckDevice(int32_t& res);
+  std::string DoGetTargVolt(int32_t& Volt, int32_t& res);
+  std::string DoGetFuse(char selfuse, int32_t& fuse, int32_t& res);
+
   int32_t Index() const { return FIndex; }
   uint32_t Status() const { return FStatus; }
   TUSBRdrLst* Owner() const { return FOwner; }
@@ -84,6 +95,10 @@ class TUSBreader {
   std::atomic<bool> busy{false};
 
  protected:
+  // Common first step of the device commands: false (text "TESK not found", res noProg)
+  // while no programmer is usable on the link; then nothing may be sent.
+  bool PresenceCheck(std::string& text, int32_t& res) const;
+
   // Primitives for the commands.
   bool TxPacket(const void* Data, uint16_t Size);
   bool TxWord(uint16_t w);
@@ -127,7 +142,7 @@ class TUSBreader {
   usbio::TSimpleEvent FWakeEvent;
 
   std::atomic<bool> FTerminated{false};
-  std::thread FThread;
+  usbio::TOsThread FThread;
 };
 
 }  // namespace nurva

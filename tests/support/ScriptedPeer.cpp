@@ -240,6 +240,7 @@ bool ScriptedPeer::WaitForInBound(uint32_t ms) const {
 void ScriptedPeer::ClearLog() {
   std::lock_guard<std::mutex> g(m_);
   log_.clear();
+  outCount_ = 0;
 }
 
 }  // namespace nurva::test

@@ -1,0 +1,114 @@
+#include "transport/RdrList.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "usbio/OsThread.h"
+
+namespace nurva {
+
+TUSBRdrLst::TUSBRdrLst() : FList(std::make_unique<std::vector<TUSBreader*>>()) {
+  FList->reserve(kMaxLinks);
+}
+
+TUSBRdrLst::~TUSBRdrLst() = default;
+
+int32_t TUSBRdrLst::GetCount() const { return FList ? static_cast<int32_t>(FList->size()) : -1; }
+
+TUSBreader* TUSBRdrLst::GetItem(int32_t Index) const { return (*FList)[static_cast<size_t>(Index)]; }
+
+TUSBreader* TUSBRdrLst::CheckRdr(int32_t Channel) const {
+  if (!FList || Channel < 0 || Channel >= GetCount()) return nullptr;
+  return GetItem(Channel);
+}
+
+void TUSBRdrLst::FreeLinks(bool forUnload) {
+  if (!FList) return;
+  for (int32_t i = 0; i < GetCount(); ++i) {
+    TUSBreader* link = CheckRdr(i);
+    if (!link) continue;
+    try {
+      if (forUnload) {
+        link->StopForUnload();
+      } else {
+        link->Terminate();
+        link->WaitFor();
+      }
+      delete link;
+      (*FList)[static_cast<size_t>(i)] = nullptr;
+    } catch (...) {
+      break;
+    }
+  }
+}
+
+bool TUSBRdrLst::EnumDevices() {
+  usbio::SleepMs(kEnumStartPauseMs);
+  bool result = false;
+  for (int32_t j = 0; j < kMaxLinks; ++j) {
+    usbio::DispatchPendingWindowMessages();
+    bool endEarly = false;
+    IdentifyAt(j, result, endEarly);
+    if (endEarly) break;
+  }
+  return result;
+}
+
+// One device number of the enumeration: connects, identifies (with retries) and keeps or
+// drops the link. Returns true when a programmer was kept.
+bool TUSBRdrLst::IdentifyAt(int32_t j, bool& result, bool& endEarly) {
+  TUSBreader* link = nullptr;
+  try {
+    link = new TUSBreader(this);
+    FList->push_back(link);
+  } catch (...) {
+    delete link;
+    return false;
+  }
+  auto drop = [&] {
+    try {
+      std::erase(*FList, link);
+      link->Terminate();
+      link->WaitFor();
+      delete link;
+    } catch (...) {
+      // Failures while dropping a link are ignored.
+    }
+  };
+
+  for (int attempts = 1;; ++attempts) {
+    if (!link->Connect(j)) {
+      drop();
+      return false;
+    }
+    uint32_t pause = 0;
+    if (!link->TxCmd(TCmdTyp::CTRLcmd, 'I')) {
+      pause = kRetryPauseSendFailedMs;
+    } else {
+      std::memset(&link->FDeviceRec, 0, sizeof link->FDeviceRec);
+      uint16_t count = sizeof link->FDeviceRec;
+      link->RxBlock(&link->FDeviceRec, count);
+      if (count < sizeof link->FDeviceRec) pause = kRetryPauseNoReplyMs;
+    }
+    if (pause == 0) break;  // identified
+    if (attempts >= kIdentifyAttempts) {
+      // The link stays in the list, disconnected; the devices after it are not probed.
+      link->Disconnect();
+      endEarly = true;
+      return false;
+    }
+    link->SendVendorRequest();
+    usbio::SleepMs(pause);
+    link->Disconnect();
+  }
+
+  const std::string_view name = link->FDeviceRec.DevName.len <= TString16::kCapacity
+                                    ? std::string_view(link->FDeviceRec.DevName.chars, link->FDeviceRec.DevName.len)
+                                    : std::string_view();
+  if (name == kModelProg || name == kModelPR) return true;
+  drop();
+  result = true;
+  return false;
+}
+
+}  // namespace nurva
