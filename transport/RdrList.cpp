@@ -88,7 +88,11 @@ bool TUSBRdrLst::IdentifyAt(int32_t j, bool& result, bool& endEarly) {
       std::memset(&link->FDeviceRec, 0, sizeof link->FDeviceRec);
       uint16_t count = sizeof link->FDeviceRec;
       link->RxBlock(&link->FDeviceRec, count);
-      if (count < sizeof link->FDeviceRec) pause = kRetryPauseNoReplyMs;
+      if (count < sizeof link->FDeviceRec) {
+        // A part of a record identifies nothing; keep no serial number from it.
+        std::memset(&link->FDeviceRec, 0, sizeof link->FDeviceRec);
+        pause = kRetryPauseNoReplyMs;
+      }
     }
     if (pause == 0) break;  // identified
     if (attempts >= kIdentifyAttempts) {

@@ -13,6 +13,7 @@ class ProgCheckTest : public ApiTest {
   ScriptedPeer& Peer() { return *peers[0]; }
   // Resets the peer's script and log between the cases of a table.
   void Rescript() {
+    peers[0].reset();  // its socket goes before the new one takes the name
     peers[0] = std::make_unique<ScriptedPeer>(bus, "dev00");
     peers[0]->Identify(ProgrammerRec(kModelProg, 0x1000));
     Link(0).Disconnect();
