@@ -6,8 +6,8 @@
  * host's result code and a text buffer. It writes a NURVA_RES_* code to *res (a call
  * that reaches no decision leaves *res as the host set it) and copies its NUL-terminated
  * result text into the buffer. The library does not know the buffer's size: provide room
- * for the longest text of the call (NURVA_TEXT_BUFFER_SIZE is ample for every call but
- * GetProgParams-style reports, which say their own size).
+ * for the longest text of the call plus its NUL (NURVA_TEXT_BUFFER_SIZE is ample for the
+ * short results; the file list and the project report can be longer).
  *
  * Call AbortAll first: it finds the programmers and returns after about one second or
  * more. No other call may run while AbortAll runs. Calls on different channels may run

@@ -25,13 +25,14 @@ TEST(Types, DeviceRecordIsTheWireLayout) {
                       0x78, 0x56, 0x34, 0x12, 6, '2', '6', '1', '2', '1', '0', 1, 1, 2};
   TDeviceRec rec;
   std::memcpy(&rec, wire, sizeof rec);
+  // Packed fields are read by value (+x): a reference to one may be misaligned.
   EXPECT_EQ(rec.DevName.View(), kModelProg);
-  EXPECT_EQ(rec.SW_rev, 0x0102);
-  EXPECT_EQ(rec.HW_rev, 3);
-  EXPECT_EQ(rec.LoaderID, 7);
-  EXPECT_EQ(rec.VID, 0x1234);
-  EXPECT_EQ(rec.PID, 0x5678);
-  EXPECT_EQ(rec.SerNum, 0x12345678u);
+  EXPECT_EQ(+rec.SW_rev, 0x0102);
+  EXPECT_EQ(+rec.HW_rev, 3);
+  EXPECT_EQ(+rec.LoaderID, 7);
+  EXPECT_EQ(+rec.VID, 0x1234);
+  EXPECT_EQ(+rec.PID, 0x5678);
+  EXPECT_EQ(+rec.SerNum, 0x12345678u);
   EXPECT_EQ(rec.Date.View(), "261210");
   EXPECT_EQ(rec.calibrate, 1);
   EXPECT_EQ(rec.FirmwLost, 1);
