@@ -357,7 +357,8 @@ void Firmware::Dispatch(const Bytes& pkt, std::unique_lock<std::mutex>& g) {
       ex.Reply(kNak);
       return;
     }
-    Log("   " + e->name);
+    std::snprintf(shown, sizeof shown, (*letter >= 0x20 && *letter < 0x7F) ? "'%c'" : "0x%02X", *letter);
+    Log("   'Q' " + std::string(shown) + " " + e->name);
   } else {
     e = commands_.Find(type, ch);
     if (!e) {

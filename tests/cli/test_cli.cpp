@@ -1,0 +1,304 @@
+// `nurva` as a user runs it: exit statuses, text and --json output, selection.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/sim/SimHarness.h"
+
+extern char** environ;
+
+using namespace nurva;
+using namespace nurva::test;
+using nlohmann::json;
+
+namespace {
+
+struct Ran {
+  int exit = -1;
+  std::string out, err;
+  json Json() const { return json::parse(out); }
+};
+
+// Runs nurva with `args`; the bus is the test's ($NURVA_VUSB_DIR set by TestBus).
+Ran Nurva(std::vector<std::string> args) {
+  args.insert(args.begin(), NURVA_CLI_BIN);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int outPipe[2], errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return {};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
+  posix_spawn_file_actions_addclose(&fa, outPipe[0]);
+  posix_spawn_file_actions_addclose(&fa, errPipe[0]);
+  pid_t pid = 0;
+  Ran r;
+  const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (rc != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    return r;
+  }
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* into[2] = {&r.out, &r.err};
+  int open = 2;
+  while (open > 0 && ::poll(fds, 2, 60000) > 0) {
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+      if (n > 0) {
+        into[i]->append(buf, static_cast<size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& f : fds)
+    if (f.fd >= 0) ::close(f.fd);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+bool Has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("LC_ALL", "C", 1); }
+  sim::VirtualProgrammer& Serve(uint32_t serial, std::initializer_list<const char*> faults = {}) {
+    sim::ProgrammerConfig cfg = SampleConfig(cards.Path() / std::to_string(progs.size()), serial);
+    cfg.socketName = "prog-" + std::to_string(progs.size());
+    for (const char* f : faults) EXPECT_TRUE(sim::ParseFault(f, cfg.faults, nullptr)) << f;
+    progs.push_back(std::make_unique<sim::VirtualProgrammer>(bus.Dir(), cfg));
+    std::string err;
+    EXPECT_TRUE(progs.back()->Start(&err)) << err;
+    return *progs.back();
+  }
+
+  TestBus bus;
+  TempDir cards;
+  std::vector<std::unique_ptr<sim::VirtualProgrammer>> progs;
+};
+
+TEST_F(CliTest, HelpAndUsageErrors) {
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    const char* says;  // in stdout or stderr
+  };
+  const Case cases[] = {
+      {{"--help"}, 0, "list"},
+      {{"list", "--help"}, 0, "Usage"},
+      {{"check", "--help"}, 0, "--target"},
+      {{"voltage", "--help"}, 0, "--min"},
+      {{"fuse", "--help"}, 0, "selector"},
+      {{"demo", "--help"}, 0, "--fault"},
+      {{}, 2, "subcommand"},
+      {{"frobnicate"}, 2, "frobnicate"},
+      {{"--bogus", "list"}, 2, "bogus"},
+      {{"fuse"}, 2, "selector"},
+      {{"--channel", "16", "check"}, 2, "channel"},
+      {{"fuse", "lh"}, 2, "selector"},
+      {{"fuse", "l", "--expect", "XYZ"}, 2, "--expect"},
+      {{"demo", "--fault", "melt"}, 2, "melt"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    Ran r = Nurva(c.args);
+    EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out + r.err, c.says)) << r.out << r.err;
+  }
+}
+
+TEST_F(CliTest, OneProgrammer) {
+  Serve(0x12345678);
+  Ran list = Nurva({"list"});
+  EXPECT_EQ(list.exit, 0) << list.err;
+  EXPECT_TRUE(Has(list.out, "12345678")) << list.out;
+  EXPECT_TRUE(Has(list.out, "TESK at Port 12345678")) << list.out;
+  EXPECT_TRUE(list.err.empty()) << "no progress off a terminal: " << list.err;
+
+  Ran lj = Nurva({"--json", "list"});
+  ASSERT_EQ(lj.exit, 0) << lj.err;
+  json j = lj.Json();
+  EXPECT_EQ(j["ok"], true);
+  EXPECT_EQ(j["exit"], 0);
+  ASSERT_EQ(j["programmers"].size(), 1u);
+  EXPECT_EQ(j["programmers"][0]["channel"], 0);
+  EXPECT_EQ(j["programmers"][0]["serial"], "12345678");
+  EXPECT_EQ(j["programmers"][0]["check"]["res"], 39);
+  EXPECT_EQ(j["programmers"][0]["check"]["code"], "MMCok");
+
+  Ran check = Nurva({"check", "--target", "--json"});
+  ASSERT_EQ(check.exit, 0) << check.out << check.err;
+  j = check.Json();
+  ASSERT_EQ(j["steps"].size(), 3u);
+  EXPECT_EQ(j["steps"][0]["call"], "CheckProgrammer");
+  EXPECT_EQ(j["steps"][1]["res"], 4);
+  EXPECT_EQ(j["steps"][2]["text"], "empty");
+  EXPECT_EQ(j["programmer"]["serial"], "12345678");
+
+  Ran volt = Nurva({"voltage", "--json"});
+  ASSERT_EQ(volt.exit, 0) << volt.err;
+  j = volt.Json();
+  EXPECT_EQ(j["volt"], 330);
+  EXPECT_DOUBLE_EQ(j["volts"].get<double>(), 3.3);
+  EXPECT_EQ(Nurva({"voltage", "--min", "5"}).exit, 1);
+  EXPECT_EQ(Nurva({"voltage", "--min", "3", "--max", "3.6"}).exit, 0);
+
+  Ran fuse = Nurva({"fuse", "l", "--json"});
+  ASSERT_EQ(fuse.exit, 0) << fuse.err;
+  j = fuse.Json();
+  EXPECT_EQ(j["fuse"], 0x62);
+  EXPECT_EQ(j["steps"][0]["text"], "62");
+  EXPECT_EQ(Nurva({"--serial", "678", "fuse", "h", "--expect", "D9"}).exit, 0);
+  Ran wrong = Nurva({"fuse", "h", "--expect", "0x00"});
+  EXPECT_EQ(wrong.exit, 1);
+  EXPECT_TRUE(Has(wrong.err, "expected 00")) << wrong.err;
+  EXPECT_EQ(Nurva({"fuse", "0x7A"}).exit, 5) << "no such fuse: the library's communication error";
+}
+
+TEST_F(CliTest, SelectionErrors) {
+  Serve(0x11110042);
+  Serve(0x22220042);
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::vector<std::string> candidates;
+  };
+  const Case cases[] = {
+      {{"check"}, 4, {"11110042", "22220042"}},
+      {{"--serial", "42", "check"}, 4, {"11110042", "22220042"}},
+      {{"--serial", "0042", "voltage"}, 4, {"11110042", "22220042"}},
+      {{"--serial", "999", "check"}, 3, {"11110042", "22220042"}},
+      {{"--channel", "2", "check"}, 3, {"11110042", "22220042"}},
+      {{"--channel", "0", "--serial", "22220042", "check"}, 3, {"22220042"}},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    Ran r = Nurva(args);
+    EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+    json j = r.Json();
+    EXPECT_EQ(j["ok"], false);
+    EXPECT_EQ(j["exit"], c.exit);
+    EXPECT_FALSE(j["error"].get<std::string>().empty());
+    std::vector<std::string> got;
+    for (const auto& p : j["candidates"]) got.push_back(p["serial"]);
+    EXPECT_EQ(got, c.candidates);
+    // The text form lists the candidates on standard error.
+    Ran text = Nurva(c.args);
+    EXPECT_EQ(text.exit, c.exit);
+    for (const auto& s : c.candidates) EXPECT_TRUE(Has(text.err, s)) << text.err;
+  }
+  Ran one = Nurva({"--json", "--serial", "1110042", "check"});
+  EXPECT_EQ(one.exit, 0) << one.out;
+  EXPECT_EQ(one.Json()["programmer"]["channel"], 0);
+  Ran byChannel = Nurva({"-c", "1", "--json", "check"});
+  EXPECT_EQ(byChannel.exit, 0);
+  EXPECT_EQ(byChannel.Json()["programmer"]["serial"], "22220042");
+  // Options of the top level may also follow the subcommand.
+  EXPECT_EQ(Nurva({"check", "--serial", "22220042"}).exit, 0);
+}
+
+TEST_F(CliTest, FaultsGiveTheirExitStatus) {
+  Serve(0x0000AAAA, {"card=missing"});
+  Serve(0x0000BBBB, {"power-down"});
+  Serve(0x0000CCCC, {"protected"});
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    const char* code;  // of the last step
+  };
+  const Case cases[] = {
+      {{"-s", "AAAA", "check"}, 1, "MMCmissing"},
+      {{"-s", "BBBB", "check"}, 0, "progFound"},
+      {{"-s", "BBBB", "check", "--target"}, 1, "PwrDownErr"},
+      {{"-s", "BBBB", "fuse", "l"}, 1, "PwrDownErr"},
+      {{"-s", "BBBB", "voltage"}, 0, "resOk"},
+      {{"-s", "CCCC", "check", "--target"}, 1, "ProtectedErr"},
+      {{"-s", "CCCC", "fuse", "h"}, 1, "ProtectedErr"},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& a : c.args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    Ran r = Nurva(args);
+    EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
+    json j = r.Json();
+    ASSERT_FALSE(j["steps"].empty());
+    EXPECT_EQ(j["steps"].back()["code"], c.code);
+    EXPECT_EQ(j["ok"], c.exit == 0);
+  }
+  Ran volt = Nurva({"--json", "-s", "BBBB", "voltage", "--min", "1"});
+  EXPECT_EQ(volt.exit, 1);
+  EXPECT_EQ(volt.Json()["volt"], 0);
+}
+
+TEST_F(CliTest, NoProgrammer) {
+  Ran list = Nurva({"list"});
+  EXPECT_EQ(list.exit, 3);
+  EXPECT_TRUE(Has(list.err, "no programmer found")) << list.err;
+  Ran j = Nurva({"--json", "check"});
+  EXPECT_EQ(j.exit, 3);
+  EXPECT_EQ(j.Json()["ok"], false);
+}
+
+TEST_F(CliTest, AProgrammerThatNeverAnswers) {
+  // Discovery gives up on it after five attempts and keeps it as a closed channel.
+  Serve(0x0000DDDD, {"silent-after=0"});
+  Ran r = Nurva({"--json", "-c", "0", "check"});
+  EXPECT_EQ(r.exit, 5) << r.out << r.err;
+  EXPECT_EQ(r.Json()["steps"][0]["code"], "MMCnoProg");
+}
+
+TEST_F(CliTest, Demo) {
+  Ran r = Nurva({"demo", "--json"});
+  ASSERT_EQ(r.exit, 0) << r.out << r.err;
+  json j = r.Json();
+  EXPECT_EQ(j["ok"], true);
+  EXPECT_EQ(j["found"], 1);
+  std::vector<std::string> steps;
+  for (const auto& s : j["steps"]) {
+    steps.push_back(s["step"]);
+    EXPECT_EQ(s["ok"], true) << s.dump();
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{"serial numbers", "programmer check", "init channel", "check device",
+                                             "target voltage", "low fuse", "release target"}));
+  EXPECT_EQ(j["volt"], 330);
+  EXPECT_EQ(j["fuse"], 0x62);
+  EXPECT_FALSE(std::filesystem::exists(j["workspace"].get<std::string>())) << "temporary directory left behind";
+
+  Ran text = Nurva({"demo"});
+  EXPECT_EQ(text.exit, 0);
+  EXPECT_TRUE(Has(text.out, "[8/8] release target")) << text.out;
+  EXPECT_TRUE(Has(text.out, "TESK at Port")) << text.out;
+
+  Ran fault = Nurva({"demo", "--fault", "power-down", "--json"});
+  EXPECT_EQ(fault.exit, 1);
+  json f = fault.Json();
+  EXPECT_EQ(f["ok"], false);
+  EXPECT_EQ(f["steps"][3]["code"], "PwrDownErr");
+}
+
+}  // namespace

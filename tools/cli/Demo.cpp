@@ -1,0 +1,174 @@
+#include "tools/cli/Demo.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <mutex>
+
+#include "api/NURVA_DLL.h"
+#include "tools/cli/Codes.h"
+#include "tools/cli/Host.h"
+#include "tools/cli/Output.h"
+
+#ifdef NURVA_CLI_HAVE_SIM
+#include <unistd.h>
+
+#include "tools/sim/Sample.h"
+#include "tools/sim/VirtualProgrammer.h"
+#endif
+
+namespace nurva::cli {
+
+using json = Json;
+
+#ifndef NURVA_CLI_HAVE_SIM
+
+int RunDemo(const DemoOptions& o) {
+  Output out(o.json);
+  return out.Fail(kExitDemoSetup, "this build of nurva has no virtual programmer");
+}
+
+#else
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The temporary bus and card, removed at the end unless kept.
+class Workspace {
+ public:
+  explicit Workspace(bool keep) : keep_(keep) {
+    char tmpl[] = "/tmp/nurva-demo-XXXXXX";
+    if (::mkdtemp(tmpl)) root_ = tmpl;
+  }
+  ~Workspace() {
+    std::error_code ec;
+    if (!root_.empty() && !keep_) fs::remove_all(root_, ec);
+  }
+  bool Ok() const { return !root_.empty(); }
+  fs::path Root() const { return root_; }
+
+ private:
+  fs::path root_;
+  bool keep_;
+};
+
+struct Job {
+  Output& out;
+  std::string stepName;
+  int step = 0;
+  int exit = kExitOk;
+  static constexpr int kSteps = 8;
+
+  void Header(const std::string& what) {
+    ++step;
+    stepName = what;
+    out.Line("[" + std::to_string(step) + "/" + std::to_string(kSteps) + "] " + what);
+  }
+  // One export's answer; false (and the exit status kept) when it is not `wanted`.
+  bool Expect(const std::string& label, const Result& r, int32_t wanted) {
+    const bool ok = r.res == wanted;
+    out.Step(label, r, ok);
+    out.Doc()["steps"].push_back(out.StepJson(stepName, r, ok));
+    if (!ok && exit == kExitOk) exit = ExitForFailure(r.res);
+    return ok;
+  }
+};
+
+}  // namespace
+
+int RunDemo(const DemoOptions& o) {
+  Output out(o.json);
+  Workspace ws(o.keep);
+  if (!ws.Ok()) return out.Fail(kExitDemoSetup, "cannot make a temporary directory");
+  const fs::path bus = ws.Root() / "bus", card = ws.Root() / "card";
+  fs::create_directories(bus);
+
+  sim::ProgrammerConfig cfg;
+  cfg.socketName = "nurva-demo-00";
+  cfg.cardDir = card;
+  cfg.openProject = sim::kSampleFile;
+  for (const auto& f : o.faults) {
+    std::string err;
+    if (!sim::ParseFault(f, cfg.faults, &err)) return out.Fail(kExitUsage, err);
+  }
+  std::string err;
+  if (!sim::Card(card).Write(sim::kSampleFile, sim::MakeSampleProject().Serialize(), &err))
+    return out.Fail(kExitDemoSetup, "cannot put the sample project on the card: " + err);
+
+  std::mutex logLock;
+  sim::VirtualProgrammer::LogFn log;
+  if (o.verbose && !o.json)
+    log = [&](const std::string& l) {
+      std::lock_guard<std::mutex> g(logLock);
+      std::cout << "      | " << l << std::endl;
+    };
+  auto prog = std::make_unique<sim::VirtualProgrammer>(bus.string(), cfg, log);
+  if (!prog->Start(&err)) return out.Fail(kExitDemoSetup, "cannot start the virtual programmer: " + err);
+  ::setenv("NURVA_VUSB_DIR", bus.string().c_str(), 1);
+
+  char serial[16];
+  std::snprintf(serial, sizeof serial, "%08X", cfg.identity.serial);
+  out.Doc()["workspace"] = ws.Root().string();
+  out.Doc()["virtualProgrammer"] = {{"model", cfg.identity.model}, {"serial", serial}, {"card", card.string()},
+                                    {"project", sim::kSampleFile}};
+  out.Doc()["steps"] = json::array();
+  out.Line("virtual programmer " + cfg.identity.model + " serial " + serial + " on bus " + bus.string());
+  out.Line("card " + card.string() + " holds " + sim::kSampleFile + " (open)");
+
+  Job job{out, {}};
+  job.Header("discovery");
+  out.Progress("searching for programmers");
+  Discovery d = Discover();
+  out.Clear();
+  out.Line("  found " + std::to_string(d.programmers.size()) + " programmer(s)");
+  out.Doc()["found"] = d.programmers.size();
+  if (d.programmers.empty()) {
+    out.Doc()["error"] = "discovery found no programmer";
+    out.Line("  FAILED: no programmer found");
+    prog->Stop();
+    return out.Finish(kExitNoAnswer);
+  }
+  const int ch = d.programmers[0].channel;
+
+  job.Header("serial numbers");
+  {
+    int32_t count = 0;
+    std::string text(4096, '\0');
+    GetProgIDs(&count, text.data());
+    Result r{"GetProgIDs", count, text.c_str()};
+    const bool ok = count == 1 && r.text == serial;
+    out.Line("  " + std::to_string(count) + ": " + r.text + (ok ? "" : "  FAILED"));
+    out.Doc()["steps"].push_back({{"step", "serial numbers"}, {"call", "GetProgIDs"}, {"count", count},
+                                  {"text", r.text}, {"ok", ok}});
+    if (!ok && job.exit == kExitOk) job.exit = kExitFault;
+  }
+
+  job.Header("programmer check");
+  job.Expect("CheckProgrammer", CallCheckProgrammer(ch), NURVA_RES_MMCok);
+  job.Header("init channel");
+  job.Expect("InitChannel", CallInitChannel(ch), NURVA_RES_progFound);
+  job.Header("check device");
+  job.Expect("CheckDevice", CallCheckDevice(ch), NURVA_RES_resOk);
+  job.Header("target voltage");
+  int32_t volt = 0;
+  if (job.Expect("GetTargVolt", CallGetTargVolt(ch, volt), NURVA_RES_resOk)) out.Doc()["volt"] = volt;
+  job.Header("low fuse");
+  int32_t fuse = 255;
+  if (job.Expect("GetFuses 'l'", CallGetFuses(ch, 'l', fuse), NURVA_RES_resOk)) out.Doc()["fuse"] = fuse;
+  job.Header("release target");
+  job.Expect("ReleaseTarget", CallReleaseTarget(ch), NURVA_RES_resOk);
+
+  // The library stops its links when it is unloaded; they take the unplug in their stride.
+  prog->Stop();
+  out.Line(job.exit == kExitOk ? "demo finished: every step answered as expected"
+                               : "demo finished with failures (exit " + std::to_string(job.exit) + ")");
+  if (o.keep) out.Line("kept " + ws.Root().string());
+  return out.Finish(job.exit);
+}
+
+#endif
+
+}  // namespace nurva::cli
