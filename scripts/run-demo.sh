@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset native >/dev/null
-cmake --build --preset native --target nurva-cli
+cmake --build --preset native --target nurva_cli
 exec build/native/tools/cli/nurva demo "$@"
