@@ -41,7 +41,8 @@ TEST_F(ModelTest, IdentifyAnswersTheRecordInOnePacket) {
     std::memcpy(&r, rec->data(), sizeof r);
     EXPECT_EQ(r.DevName.Str(), c.model);
     EXPECT_EQ(r.DevName.len, std::strlen(c.model));
-    EXPECT_EQ(r.SerNum, c.serial);
+    const uint32_t serial = r.SerNum;  // packed: read by value
+    EXPECT_EQ(serial, c.serial);
     EXPECT_EQ(r.FirmwLost, c.firmwareLost ? 1 : 0);
     EXPECT_EQ(r.Date.Str(), cfg.identity.date);
     EXPECT_TRUE(h.host.Drain(100).empty()) << "one packet only";

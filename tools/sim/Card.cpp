@@ -1,7 +1,6 @@
 #include "tools/sim/Card.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -9,6 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
+
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace nurva::sim {
 
@@ -33,9 +40,33 @@ void SetErr(std::string* err, std::string what) {
   if (err) *err = std::move(what);
 }
 
+// File primitives: a new file under a name no one else has, and writes that reach the
+// medium before the file is renamed into place.
+#ifdef _WIN32
+int OpenNew(const std::string& path) {
+  return ::_open(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+int WriteSome(int fd, const uint8_t* p, size_t n) { return ::_write(fd, p, static_cast<unsigned>(n)); }
+int SyncFile(int fd) { return ::_commit(fd); }
+int CloseFile(int fd) { return ::_close(fd); }
+void SyncDir(const fs::path&) {}
+#else
+int OpenNew(const std::string& path) { return ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644); }
+int WriteSome(int fd, const uint8_t* p, size_t n) { return static_cast<int>(::write(fd, p, n)); }
+int SyncFile(int fd) { return ::fsync(fd); }
+int CloseFile(int fd) { return ::close(fd); }
+void SyncDir(const fs::path& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+#endif
+
 bool WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
-    ssize_t w = ::write(fd, p, n);
+    int w = WriteSome(fd, p, std::min<size_t>(n, 1 << 20));
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) return false;
     p += w;
@@ -44,12 +75,18 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
   return true;
 }
 
-void SyncDir(const fs::path& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
+// A temporary file beside the final one: ".~NAME.XXXXXX".
+int OpenTemp(const fs::path& dir, std::string_view name, std::string& path) {
+  static thread_local std::mt19937 rng{std::random_device{}()};
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) suffix += digits[rng() % (sizeof digits - 1)];
+    path = (dir / (std::string(kTempPrefix) + std::string(name) + "." + suffix)).string();
+    int fd = OpenNew(path);
+    if (fd >= 0 || errno != EEXIST) return fd;
   }
+  return -1;
 }
 
 }  // namespace
@@ -128,8 +165,8 @@ std::unique_ptr<Card::Writer> Card::Create(std::string_view name, std::string* e
     SetErr(err, "invalid card file name '" + std::string(name) + "'");
     return nullptr;
   }
-  std::string tmpl = (dir_ / (std::string(kTempPrefix) + std::string(name) + ".XXXXXX")).string();
-  int fd = ::mkstemp(tmpl.data());
+  std::string tmpl;
+  int fd = OpenTemp(dir_, name, tmpl);
   if (fd < 0) {
     SetErr(err, "cannot create a file on the card: " + std::string(std::strerror(errno)));
     return nullptr;
@@ -168,7 +205,7 @@ Card::Writer::~Writer() { Discard(); }
 
 void Card::Writer::Discard() {
   if (fd_ >= 0) {
-    ::close(fd_);
+    CloseFile(fd_);
     fd_ = -1;
   }
   if (!temp_.empty()) {
@@ -194,8 +231,8 @@ bool Card::Writer::Commit(std::string* err) {
     Discard();
     return false;
   }
-  bool ok = ::fsync(fd_) == 0;
-  ok = ::close(fd_) == 0 && ok;
+  bool ok = SyncFile(fd_) == 0;
+  ok = CloseFile(fd_) == 0 && ok;
   fd_ = -1;
   if (!ok) {
     SetErr(err, "cannot flush the file to the card");

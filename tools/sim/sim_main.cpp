@@ -181,6 +181,8 @@ int Serve(std::vector<Plan> plans, const std::string& busDir) {
   sigaddset(&set, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
+  std::error_code ec;
+  fs::create_directories(busDir, ec);
   std::vector<std::unique_ptr<VirtualProgrammer>> progs;
   for (auto& p : plans) {
     std::string err;
