@@ -1,15 +1,41 @@
 #include "tests/support/ScriptedPeer.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 #include "usbio/vusb/VusbProtocol.h"
+#ifdef _WIN32
+#include "tools/vusb/FakeDriver.h"
+#endif
 
 namespace nurva::test {
+
+#ifdef _WIN32
+
+// The bus is in memory: the directory is only a name that groups this test's devices, and
+// the stand-in driver serves them while the bus exists.
+TestBus::TestBus() : driver_(std::make_shared<vusb::fake::Binding>()) {
+  static std::atomic<int> counter{0};
+  dir_ = "nurva-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+  if (const char* p = std::getenv(vusb::kEnvDir)) {
+    previous_ = p;
+    hadPrevious_ = true;
+  }
+  ::_putenv_s(vusb::kEnvDir, dir_.c_str());
+}
+
+TestBus::~TestBus() { ::_putenv_s(vusb::kEnvDir, hadPrevious_ ? previous_.c_str() : ""); }
+
+#else
 
 TestBus::TestBus() {
   char tmpl[] = "/tmp/nurva-test-XXXXXX";
@@ -30,6 +56,8 @@ TestBus::~TestBus() {
   std::string cmd = "rm -rf '" + dir_ + "'";
   [[maybe_unused]] int r = std::system(cmd.c_str());
 }
+
+#endif
 
 Pkt::Pkt(Bytes payload) : transfer(std::move(payload)) {
   const size_t n = transfer.size();

@@ -34,7 +34,9 @@ namespace nurva::test {
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-// A private bus directory, set as the process's bus for the test's lifetime.
+// A private bus directory, set as the process's bus for the test's lifetime. On Windows
+// it also puts the stand-in driver in force (tools/vusb/FakeDriver.h), so the device and
+// pipe objects reach the test's virtual devices.
 class TestBus {
  public:
   TestBus();
@@ -45,6 +47,7 @@ class TestBus {
   std::string dir_;
   std::string previous_;
   bool hadPrevious_ = false;
+  std::shared_ptr<void> driver_;  // Windows: the stand-in driver's binding
 };
 
 // One IN transfer the peer sends.

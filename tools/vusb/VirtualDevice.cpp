@@ -1,5 +1,7 @@
 #include "tools/vusb/VirtualDevice.h"
 
+#include "tools/vusb/DeviceRequests.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -154,24 +156,7 @@ void VirtualDevice::HandleRecord(Conn& c, const uint8_t* rec, size_t n) {
   std::memcpy(&code, rec + 1, 4);
   std::span<const uint8_t> input(rec + kRecHeaderSize, n - kRecHeaderSize);
 
-  RequestReply reply = handler_.OnRequest(code, input);
-  if (reply.kind == RequestReply::Kind::Default) {
-    reply = RequestReply::Answer(0);
-    if (code == IOCTL_USBIO_GET_DRIVER_INFO) {
-      USBIO_DRIVER_INFO info{0x0210, 0x0100, 1, 0};
-      reply.output.assign(reinterpret_cast<uint8_t*>(&info), reinterpret_cast<uint8_t*>(&info) + sizeof info);
-    } else if (code == IOCTL_USBIO_UNBIND_PIPE) {
-      reply = RequestReply::Silent();
-    }
-  }
-  // Binding and unbinding change the connection's role, whatever the handler answered.
-  if (code == IOCTL_USBIO_BIND_PIPE && !input.empty() && reply.kind == RequestReply::Kind::Answer &&
-      reply.status == 0) {
-    c.endpoint = input[0];
-  } else if (code == IOCTL_USBIO_UNBIND_PIPE) {
-    c.endpoint = 0;
-    reply = RequestReply::Silent();
-  }
+  RequestReply reply = DecideReply(handler_, code, input, c.endpoint);
   if (reply.kind == RequestReply::Kind::Answer) {
     std::vector<uint8_t> out(kRecHeaderSize + reply.output.size());
     out[0] = kRecStatus;

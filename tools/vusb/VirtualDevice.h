@@ -2,9 +2,15 @@
 // USB device. It answers the driver requests a device object sends, tracks which
 // connection is bound to which endpoint, hands OUT transfers to a handler and sends IN
 // transfers on the connection bound to 0x81.
+//
+// On Windows the same device is served in memory instead: it registers under its path
+// (directory and name, as on Linux) with the stand-in driver of the tests
+// (tools/vusb/FakeDriver.h), whose CreateFileW connects to it; requests, OUT frames and
+// IN transfers are the same records as on the bus.
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -14,6 +20,10 @@
 #include <vector>
 
 namespace nurva::vusb {
+
+namespace membus {
+struct Port;
+}
 
 // The answer to a driver request.
 struct RequestReply {
@@ -87,6 +97,9 @@ class VirtualDevice {
   std::vector<Conn> conns_;
   int inFd_ = -1;  // connection bound to 0x81
   std::thread thread_;
+#ifdef _WIN32
+  std::shared_ptr<membus::Port> port_;  // this device on the in-memory bus while plugged
+#endif
 };
 
 }  // namespace nurva::vusb
