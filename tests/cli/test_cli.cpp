@@ -1,11 +1,16 @@
 // `nurva` as a user runs it: exit statuses, text and --json output, selection.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
 
 #include "tests/sim/SimHarness.h"
 
@@ -23,9 +28,9 @@ struct Ran {
   json Json() const { return json::parse(out); }
 };
 
-// Runs nurva with `args`; the bus is the test's ($NURVA_VUSB_DIR set by TestBus).
-Ran Nurva(std::vector<std::string> args) {
-  args.insert(args.begin(), NURVA_CLI_BIN);
+// Runs `bin` with `args` to its end.
+Ran Program(const char* bin, std::vector<std::string> args) {
+  args.insert(args.begin(), bin);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -71,6 +76,52 @@ Ran Nurva(std::vector<std::string> args) {
   ::waitpid(pid, &status, 0);
   r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
+}
+
+// Runs nurva with `args`; the bus is the test's ($NURVA_VUSB_DIR set by TestBus).
+Ran Nurva(std::vector<std::string> args) { return Program(NURVA_CLI_BIN, std::move(args)); }
+
+// nurva-sim running beside the test, its output in a file.
+class SimProcess {
+ public:
+  SimProcess(std::vector<std::string> args, const std::filesystem::path& log) {
+    args.insert(args.begin(), NURVA_SIM_BIN);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+  }
+  ~SimProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  // Sends `sig` and returns the exit status.
+  int Stop(int sig) {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, sig);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+bool WaitFor(const std::filesystem::path& p, int ms) {
+  for (int i = 0; i < ms / 10; ++i) {
+    if (std::filesystem::exists(p)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 bool Has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
@@ -299,6 +350,98 @@ TEST_F(CliTest, Demo) {
   json f = fault.Json();
   EXPECT_EQ(f["ok"], false);
   EXPECT_EQ(f["steps"][3]["code"], "PwrDownErr");
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST(SimProgram, ServesUntilTerminatedAndNurvaListsIt) {
+  TestBus bus;
+  TempDir tmp;
+  const auto log = tmp.Path() / "sim.log";
+  SimProcess sim({"--card", (tmp.Path() / "cards").string(), "--count", "2", "--serial", "0A0B0C01", "--sample",
+                  "--programmer", "serial=0000FFFF,model=pr,fault=card=missing"},
+                 log);
+  for (const char* s : {"nurva-sim-00", "nurva-sim-01", "nurva-sim-02"})
+    ASSERT_TRUE(WaitFor(std::filesystem::path(bus.Dir()) / s, 5000)) << s << "\n" << ReadFile(log);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+  Ran list = Nurva({"--json", "list"});
+  ASSERT_EQ(list.exit, 0) << list.out << list.err;
+  json j = json::parse(list.out);
+  ASSERT_EQ(j["programmers"].size(), 3u);
+  const std::pair<const char*, int> want[] = {{"0A0B0C01", 39}, {"0A0B0C02", 39}, {"0000FFFF", 42}};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(j["programmers"][i]["serial"], want[i].first);
+    EXPECT_EQ(j["programmers"][i]["check"]["res"], want[i].second);
+  }
+  // Each card is a directory of its own, holding the sample project.
+  for (const char* serial : {"0A0B0C01", "0A0B0C02", "0000FFFF"})
+    EXPECT_TRUE(std::filesystem::exists(tmp.Path() / "cards" / serial / sim::kSampleFile)) << serial;
+
+  EXPECT_EQ(sim.Stop(SIGTERM), 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(bus.Dir()) / "nurva-sim-00"));
+  const std::string out = ReadFile(log);
+  EXPECT_TRUE(Has(out, "serving nurva-sim-02: NURVA P/R serial 0000FFFF")) << out;
+  EXPECT_TRUE(Has(out, "SIGTERM")) << out;
+}
+
+TEST(SimProgram, VerboseShowsTheTraffic) {
+  TestBus bus;
+  TempDir tmp;
+  const auto log = tmp.Path() / "sim.log";
+  SimProcess sim({"-v", "--card", (tmp.Path() / "card").string(), "--sample", "--voltage", "5"}, log);
+  ASSERT_TRUE(WaitFor(std::filesystem::path(bus.Dir()) / "nurva-sim-00", 5000)) << ReadFile(log);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  Ran v = Nurva({"--json", "voltage"});
+  EXPECT_EQ(v.exit, 0) << v.out << v.err;
+  EXPECT_EQ(json::parse(v.out)["volt"], 500);
+  EXPECT_EQ(sim.Stop(SIGINT), 0);
+  const std::string out = ReadFile(log);
+  EXPECT_TRUE(Has(out, "<- 00 49   'I' identify")) << out;
+  EXPECT_TRUE(Has(out, "'T' target voltage")) << out;
+  EXPECT_TRUE(Has(out, "-> F4 01")) << out;
+}
+
+TEST(SimProgram, BuildsAndShowsProjects) {
+  TempDir tmp;
+  const auto hex = tmp.Path() / "app.hex";
+  std::ofstream(hex) << ":03001000010203E7\n:00000001FF\n";
+  const auto out = tmp.Path() / "app.pack";
+  Ran mk = Program(NURVA_SIM_BIN, {"mkproj", "-o", out.string(), "--device", "ATmega328P", "--flash", hex.string(),
+                                   "--fuse", "low=E2", "--lock", "FC", "--name", "app", "--quantity", "5"});
+  ASSERT_EQ(mk.exit, 0) << mk.out << mk.err;
+  Ran info = Program(NURVA_SIM_BIN, {"info", out.string(), "--json"});
+  ASSERT_EQ(info.exit, 0) << info.err;
+  json j = json::parse(info.out);
+  EXPECT_EQ(j["name"], "app");
+  EXPECT_EQ(j["signature"], "1E950F");
+  EXPECT_EQ(j["images"]["flash"]["base"], 0x10);
+  EXPECT_EQ(j["images"]["flash"]["size"], 3);
+  EXPECT_EQ(j["fuses"]["0"], "E2");
+  EXPECT_EQ(j["lockBits"], "FC");
+  EXPECT_EQ(j["protection"]["quantity"], 5);
+
+  const std::pair<std::vector<std::string>, int> bad[] = {
+      {{"mkproj", "-o", (tmp.Path() / "x.pack").string(), "--device", "Z80"}, 1},
+      {{"mkproj", "-o", (tmp.Path() / "x.pack").string(), "--interface", "USB"}, 2},
+      {{"mkproj", "--device", "ATtiny10"}, 2},
+      {{"info", hex.string()}, 1},
+      {{"--fault", "melt"}, 2},
+  };
+  for (const auto& [args, exit] : bad) {
+    SCOPED_TRACE(args[0] + " " + args.back());
+    EXPECT_EQ(Program(NURVA_SIM_BIN, args).exit, exit);
+  }
+  EXPECT_FALSE(std::filesystem::exists(tmp.Path() / "x.pack"));
 }
 
 }  // namespace
