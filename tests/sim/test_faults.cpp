@@ -154,6 +154,16 @@ TEST_F(LinkFaultTest, UnplugAfterSomePackets) {
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+TEST_F(LinkFaultTest, PacketsInFlightAtTheUnplugAskForNothingMore) {
+  StartWith({"unplug-after=1"});
+  for (int i = 0; i < 20; ++i) h.host.Tesk('G');
+  EXPECT_TRUE(h.host.Closed(2000));
+  // The firmware sits idle again: it stops at once.
+  auto t0 = Clock::now();
+  h.Stop();
+  EXPECT_LT(MsSince(t0), 1000);
+}
+
 TEST_F(LinkFaultTest, UnplugAfterATime) {
   auto t0 = Clock::now();
   StartWith({"unplug-after-ms=300"});

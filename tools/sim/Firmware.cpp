@@ -155,7 +155,7 @@ void Firmware::Deliver(std::span<const uint8_t> frame) {
     const size_t have = std::min(len, frame.size() - 2);
     inbox_.emplace_back(frame.begin() + 2, frame.begin() + 2 + static_cast<std::ptrdiff_t>(have));
   }
-  if (unplugNow) unplugWanted_ = true;
+  if (unplugNow && !unplugged_) unplugWanted_ = true;
   cv_.notify_all();
 }
 
@@ -265,6 +265,8 @@ void Firmware::RunDueTimers(std::unique_lock<std::mutex>& g) {
   if (state_.faults.unplugAfterMs >= 0 && !unplugged_ &&
       now >= started_ + std::chrono::milliseconds(state_.faults.unplugAfterMs))
     unplugWanted_ = true;
+  // Once unplugged, the device stays unplugged: packets still in flight ask for nothing.
+  if (unplugged_) unplugWanted_ = false;
 
   while (job_ && Clock::now() >= job_->due) {
     RunningJob& r = *job_;
