@@ -12,6 +12,9 @@ struct TOsThread::Impl {
 };
 
 namespace {
+// How long a thread whose body has returned gets to end before it is terminated.
+constexpr DWORD kExitGraceMs = 100;
+
 DWORD WINAPI ThreadProc(LPVOID arg) {
   auto* p = static_cast<TOsThread::Impl*>(arg);
   p->body();
@@ -52,8 +55,13 @@ void TOsThread::StopForUnload(uint32_t ms) {
   // The thread's exit needs the loader lock, which the unloading thread holds: wait for
   // the body only, then stop the thread wherever it is in its last instructions, so it
   // never runs code of the unmapped library. A terminated thread's end needs no lock.
+  //
+  // Outside the unload notification nothing holds the loader lock and the thread ends on
+  // its own within moments; terminating it there would catch it inside its exit
+  // processing, holding the loader lock or a runtime lock for good, and hang the process.
+  // So it gets a short while to end before it is terminated.
   WaitForSingleObject(p_->bodyDone, ms);
-  if (WaitForSingleObject(p_->thread, 0) == WAIT_TIMEOUT) {
+  if (WaitForSingleObject(p_->thread, kExitGraceMs) == WAIT_TIMEOUT) {
     TerminateThread(p_->thread, 0);
     WaitForSingleObject(p_->thread, 1000);
   }
