@@ -42,13 +42,10 @@ class LinkTest : public ::testing::Test {
       if (e.kind == Event::Kind::Out) r.push_back(e.bytes);
     return r;
   }
-  // Sends `pkts` from the peer and waits until the link has queued them all.
+  // Sends `pkts` from the peer and gives the link time to queue them.
   void Deliver(std::vector<Pkt> pkts) {
-    int before = 0;
-    for (const auto& e : peer->Log()) before += e.kind == Event::Kind::In;
     peer->Push(std::move(pkts));
     std::this_thread::sleep_for(100ms);
-    (void)before;
   }
 
   TestBus bus;
