@@ -1,0 +1,15 @@
+// No device notifications outside Windows: the notifier keeps its interface and calls
+// nothing.
+#include "transport/ComponentUSB.h"
+
+namespace nurva {
+
+TComponentUSB::TComponentUSB() = default;
+
+TComponentUSB::~TComponentUSB() = default;
+
+bool TComponentUSB::RegisterUSBNotification() { return false; }
+
+void TComponentUSB::WMDeviceChange(uintptr_t, const void*) {}
+
+}  // namespace nurva
