@@ -7,7 +7,8 @@
 
 namespace nurva {
 
-TUSBRdrLst::TUSBRdrLst() : FList(std::make_unique<std::vector<TUSBreader*>>()) {
+TUSBRdrLst::TUSBRdrLst()
+    : FList(std::make_unique<std::vector<TUSBreader*>>()), FComponentUSB(std::make_unique<TComponentUSB>()) {
   FList->reserve(kMaxLinks);
 }
 

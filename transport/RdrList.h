@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/ComponentUSB.h"
 #include "transport/URecBufMulti.h"
 
 namespace nurva {
@@ -21,7 +22,8 @@ inline constexpr uint32_t kRetryPauseNoReplyMs = 2000;
 class TUSBRdrLst {
  public:
   TUSBRdrLst();
-  // Frees the list's references, not the links: the owner frees those first (FreeLinks).
+  // Frees the list's references (not the links: the owner frees those first, FreeLinks)
+  // and the notifier.
   virtual ~TUSBRdrLst();
   TUSBRdrLst(const TUSBRdrLst&) = delete;
   TUSBRdrLst& operator=(const TUSBRdrLst&) = delete;
@@ -67,6 +69,9 @@ class TUSBRdrLst {
   bool IdentifyAt(int32_t deviceNumber, bool& result, bool& endEarly);
 
   std::unique_ptr<std::vector<TUSBreader*>> FList;
+  // Device-change notifier with no handlers: plugging or unplugging a programmer changes
+  // nothing until the next discovery. The list works the same without it.
+  std::unique_ptr<TComponentUSB> FComponentUSB;
 };
 
 }  // namespace nurva
