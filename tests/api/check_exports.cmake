@@ -19,7 +19,8 @@ else()
     message(FATAL_ERROR "objdump failed on ${LIB}")
   endif()
   # The export table lists "[ordinal] name" lines after "[Ordinal/Name Pointer] Table".
-  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(.*)" tail "${out}")
+  # Only the tab-indented lines right after it: later sections use the same bracket form.
+  string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n((\t\\[[^\n]*\n)*)" tail "${out}")
   string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n ]+" lines "${CMAKE_MATCH_1}")
   set(actual "")
   foreach(l ${lines})
