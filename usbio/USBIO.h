@@ -124,6 +124,10 @@ class TUsbIo {
   struct Impl;  // backend-defined
 
  protected:
+  // Backend helper: the shared steps of the Start* operations.
+  template <class Issue>
+  IoStart StartOverlapped(TUsbIoOverlapped& ov, uint32_t& bytes, uint32_t& status, Issue&& issue);
+
   std::unique_ptr<Impl> p_;
 
   friend class TUsbIoOverlapped;

@@ -207,14 +207,6 @@ void TUsbIo::Close() {
 
 bool TUsbIo::IsOpen() const { return p_->file != nullptr; }
 
-uint32_t TUsbIo::GetDriverInfo(USBIO_DRIVER_INFO* info) {
-  return IoctlSync(IOCTL_USBIO_GET_DRIVER_INFO, nullptr, 0, info, sizeof *info, nullptr);
-}
-
-uint32_t TUsbIo::SetConfiguration(const USBIO_SET_CONFIGURATION* conf) {
-  return IoctlSync(IOCTL_USBIO_SET_CONFIGURATION, conf, sizeof *conf, nullptr, 0, nullptr);
-}
-
 uint32_t TUsbIo::IoctlSync(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                            uint32_t* bytesReturned) {
   if (!p_->file) return USBIO_ERR_DEVICE_NOT_OPEN;
@@ -250,7 +242,10 @@ uint32_t TUsbIo::IoctlSync(uint32_t code, const void* in, uint32_t inSize, void*
   return status;
 }
 
-IoStart TUsbIo::StartRead(void* buf, uint32_t size, TUsbIoOverlapped& ov, uint32_t& bytes, uint32_t& status) {
+// Starts one overlapped operation: `issue` makes the driver call with the byte count and
+// the armed record, and returns what the call returned.
+template <class Issue>
+IoStart TUsbIo::StartOverlapped(TUsbIoOverlapped& ov, uint32_t& bytes, uint32_t& status, Issue&& issue) {
   bytes = 0;
   status = 0;
   if (!p_->file) {
@@ -263,7 +258,7 @@ IoStart TUsbIo::StartRead(void* buf, uint32_t size, TUsbIoOverlapped& ov, uint32
   }
   ArmOverlapped(*ov.s_, p_->file);
   DWORD n = 0;
-  if (Driver().ReadFile(p_->file, buf, size, &n, &ov.s_->ov)) {
+  if (issue(&n, &ov.s_->ov)) {
     bytes = n;
     return IoStart::Completed;
   }
@@ -274,72 +269,27 @@ IoStart TUsbIo::StartRead(void* buf, uint32_t size, TUsbIoOverlapped& ov, uint32
   }
   status = err;
   return IoStart::Failed;
+}
+
+IoStart TUsbIo::StartRead(void* buf, uint32_t size, TUsbIoOverlapped& ov, uint32_t& bytes, uint32_t& status) {
+  return StartOverlapped(ov, bytes, status, [&](DWORD* n, OVERLAPPED* o) {
+    return Driver().ReadFile(p_->file, buf, size, n, o);
+  });
 }
 
 IoStart TUsbIo::StartWrite(const void* buf, uint32_t size, TUsbIoOverlapped& ov, uint32_t& bytes,
                            uint32_t& status) {
-  bytes = 0;
-  status = 0;
-  if (!p_->file) {
-    status = USBIO_ERR_DEVICE_NOT_OPEN;
-    return IoStart::Failed;
-  }
-  if (ov.owner_ || !ov.Valid()) {
-    status = ERROR_INVALID_PARAMETER;
-    return IoStart::Failed;
-  }
-  ArmOverlapped(*ov.s_, p_->file);
-  DWORD n = 0;
-  if (Driver().WriteFile(p_->file, buf, size, &n, &ov.s_->ov)) {
-    bytes = n;
-    return IoStart::Completed;
-  }
-  const DWORD err = ::GetLastError();
-  if (err == ERROR_IO_PENDING) {
-    ov.owner_ = this;
-    return IoStart::Pending;
-  }
-  status = err;
-  return IoStart::Failed;
+  return StartOverlapped(ov, bytes, status, [&](DWORD* n, OVERLAPPED* o) {
+    return Driver().WriteFile(p_->file, buf, size, n, o);
+  });
 }
 
 IoStart TUsbIo::StartIoctl(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                            TUsbIoOverlapped& ov, uint32_t& bytes, uint32_t& status) {
-  bytes = 0;
-  status = 0;
-  if (!p_->file) {
-    status = USBIO_ERR_DEVICE_NOT_OPEN;
-    return IoStart::Failed;
-  }
-  if (ov.owner_ || !ov.Valid()) {
-    status = ERROR_INVALID_PARAMETER;
-    return IoStart::Failed;
-  }
-  ArmOverlapped(*ov.s_, p_->file);
-  DWORD n = 0;
-  if (Driver().DeviceIoControl(p_->file, code, const_cast<void*>(in), in ? inSize : 0, out, out ? outSize : 0, &n,
-                               &ov.s_->ov)) {
-    bytes = n;
-    return IoStart::Completed;
-  }
-  const DWORD err = ::GetLastError();
-  if (err == ERROR_IO_PENDING) {
-    ov.owner_ = this;
-    return IoStart::Pending;
-  }
-  status = err;
-  return IoStart::Failed;
+  return StartOverlapped(ov, bytes, status, [&](DWORD* n, OVERLAPPED* o) {
+    return Driver().DeviceIoControl(p_->file, code, const_cast<void*>(in), in ? inSize : 0, out, out ? outSize : 0, n,
+                                    o);
+  });
 }
-
-// ---------------------------------------------------------------- TUsbIoPipe
-
-uint32_t TUsbIoPipe::Bind(int32_t deviceNumber, uint8_t endpointAddress, TDeviceList* list,
-                          const Guid* interfaceGuid) {
-  uint32_t st = Open(deviceNumber, list, interfaceGuid);
-  if (st != 0) return st;
-  return IoctlSync(IOCTL_USBIO_BIND_PIPE, &endpointAddress, 1, nullptr, 0, nullptr);
-}
-
-uint32_t TUsbIoPipe::Unbind() { return IoctlSync(IOCTL_USBIO_UNBIND_PIPE, nullptr, 0, nullptr, 0, nullptr); }
 
 }  // namespace nurva::usbio
