@@ -20,16 +20,6 @@ namespace nurva::vusb {
 
 using namespace nurva::usbio;
 
-std::string BusDirectory() {
-  const char* d = std::getenv(kEnvDir);
-  return (d && *d) ? std::string(d) : std::string(kDefaultDir);
-}
-
-VirtualDevice::VirtualDevice(std::string dir, std::string name, DeviceHandler& handler)
-    : dir_(std::move(dir)), name_(std::move(name)), path_(dir_ + "/" + name_), handler_(handler) {}
-
-VirtualDevice::~VirtualDevice() { Unplug(); }
-
 bool VirtualDevice::Start() {
   ::mkdir(dir_.c_str(), 0777);
   sockaddr_un addr{};

@@ -11,16 +11,6 @@ namespace nurva::vusb {
 
 using namespace nurva::usbio;
 
-std::string BusDirectory() {
-  const char* d = std::getenv(kEnvDir);
-  return (d && *d) ? std::string(d) : std::string(kDefaultDir);
-}
-
-VirtualDevice::VirtualDevice(std::string dir, std::string name, DeviceHandler& handler)
-    : dir_(std::move(dir)), name_(std::move(name)), path_(dir_ + "/" + name_), handler_(handler) {}
-
-VirtualDevice::~VirtualDevice() { Unplug(); }
-
 bool VirtualDevice::Start() {
   if (plugged_.load()) return true;
   port_ = membus::Plug(dir_, name_, path_);
