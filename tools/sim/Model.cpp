@@ -1,4 +1,5 @@
 #include "tools/sim/Model.h"
+#include "tools/sim/ParseNumber.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,17 +13,6 @@ std::string Lower(std::string_view s) {
   std::string r(s);
   for (auto& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return r;
-}
-
-bool ParseInt(std::string_view s, long long& v) {
-  int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    s.remove_prefix(2);
-    base = 16;
-  }
-  if (s.empty()) return false;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
-  return ec == std::errc() && p == s.data() + s.size();
 }
 
 }  // namespace
@@ -182,7 +172,7 @@ bool ParseFault(std::string_view spec, Faults& f, std::string* err) {
   }
 
   auto number = [&](long long lo, long long hi, long long& v) {
-    return hasValue && ParseInt(value, v) && v >= lo && v <= hi;
+    return hasValue && ParseNumber(value, v) && v >= lo && v <= hi;
   };
   long long v = 0;
   if (key == "delay") {
@@ -197,7 +187,7 @@ bool ParseFault(std::string_view spec, Faults& f, std::string* err) {
     while (!rest.empty()) {
       const size_t comma = rest.find_first_of(",+");
       long long n = 0;
-      if (!ParseInt(rest.substr(0, comma), n) || n < 1 || n > 1000000000)
+      if (!ParseNumber(rest.substr(0, comma), n) || n < 1 || n > 1000000000)
         return fail(key + " needs packet numbers from 1");
       into.insert(static_cast<int>(n));
       rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);

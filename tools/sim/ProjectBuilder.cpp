@@ -1,4 +1,5 @@
 #include "tools/sim/ProjectBuilder.h"
+#include "tools/sim/ParseNumber.h"
 
 #include <algorithm>
 #include <cctype>
@@ -28,17 +29,6 @@ std::string Lower(std::string_view s) {
 
 bool EndsWith(const std::string& s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-bool ParseNumber(std::string_view s, uint64_t& v) {
-  int base = 10;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    s.remove_prefix(2);
-    base = 16;
-  }
-  if (s.empty()) return false;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
-  return ec == std::errc() && p == s.data() + s.size();
 }
 
 void SetErr(std::string* err, std::string why) {
