@@ -23,6 +23,11 @@ mkdir -p "$WINEPREFIX"
     init=()
     [ -f "$WINEPREFIX/system.reg" ] || init=(-i)
     setsid -w "$WINE" wineboot "${init[@]}" </dev/null >/dev/null 2>&1 9>&- || true
+    # No display here: Wine's null graphics driver, so the first window a test makes (the
+    # device-change notifier's) never waits for a desktop that tries to reach an X server.
+    if [ ${#init[@]} -gt 0 ]; then
+      setsid -w "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&- || true
+    fi
   fi
 ) 9>"$WINEPREFIX.lock"
 exec "$WINE" "$@"
