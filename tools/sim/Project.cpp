@@ -144,6 +144,17 @@ int32_t Date100(int year, int month, int day) {
   return static_cast<int32_t>(days * 100);
 }
 
+void Project::StampDate(std::time_t t) {
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &t);
+#else
+  localtime_r(&t, &tm);
+#endif
+  fileDate = PackDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  date100 = Date100(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
 uint32_t Crc32(std::span<const uint8_t> data) {
   static const auto table = [] {
     std::array<uint32_t, 256> t{};

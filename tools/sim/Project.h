@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <ctime>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -47,6 +48,8 @@ struct Project {
   std::string info;  // at most 18 characters
   int32_t fileDate = 0;
   int32_t date100 = 0;
+  // Sets fileDate and date100 from `t` in local time.
+  void StampDate(std::time_t t);
   int32_t frequency = 0;  // target clock for the interface, Hz
   Interface iface = Interface::SPI;
   uint16_t power = 0;

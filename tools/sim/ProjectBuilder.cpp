@@ -249,14 +249,7 @@ std::optional<Project> BuildProject(const BuildOptions& o, std::string* err) {
   }
 
   const std::time_t t = o.unixTime ? static_cast<std::time_t>(*o.unixTime) : std::time(nullptr);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &t);
-#else
-  localtime_r(&t, &tm);
-#endif
-  p.fileDate = PackDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  p.date100 = Date100(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  p.StampDate(t);
 
   if (std::string why = p.Validate(); !why.empty()) {
     SetErr(err, why);

@@ -33,15 +33,7 @@ Project MakeSampleProject() {
   p.fuses = {{0, 0xE2}, {1, 0xD9}, {2, 0xFF}};
   p.lockBits = 0xFC;
 
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &now);
-#else
-  localtime_r(&now, &tm);
-#endif
-  p.fileDate = PackDateTime(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  p.date100 = Date100(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  p.StampDate(std::time(nullptr));
   return p;
 }
 
