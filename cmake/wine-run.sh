@@ -15,19 +15,43 @@ export WINEDLLOVERRIDES="winedbg.exe=d;winemenubuilder.exe=d;mscoree=d;mshtml=d"
 export DISPLAY=
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
 mkdir -p "$WINEPREFIX"
+
+quiet() { setsid -w "$@" </dev/null >/dev/null 2>&1 9>&-; }
+
 (
   flock 9
+  ready="$WINEPREFIX/.prefix-ready"
+  if [ ! -f "$ready" ]; then
+    # A new prefix: boot it once, then give it Wine's null graphics driver (there is no
+    # display here), then stop that first server. The desktop process started during the
+    # boot has already failed to find a driver, and a server that keeps it answers every
+    # later window with a ten-second wait; the next start reads the driver setting.
+    quiet "$WINESERVER" -k || true
+    quiet "$WINE" wineboot -i || true
+    quiet "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f || true
+    quiet "$WINESERVER" -k || true
+    quiet "$WINESERVER" -w || true
+    touch "$ready"
+  fi
   # Fails at once when a server already runs for this prefix.
-  if setsid -w "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 9>&-; then
-    init=()
-    [ -f "$WINEPREFIX/system.reg" ] || init=(-i)
-    setsid -w "$WINE" wineboot "${init[@]}" </dev/null >/dev/null 2>&1 9>&- || true
-    # No display here: Wine's null graphics driver, so the first window a test makes (the
-    # device-change notifier's) never waits for a desktop that tries to reach an X server.
-    if [ ${#init[@]} -gt 0 ]; then
-      setsid -w "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&- || true
-    fi
+  if quiet "$WINESERVER" -p60; then
+    quiet "$WINE" wineboot || true
   fi
 ) 9>"$WINEPREFIX.lock"
-exec "$WINE" "$@"
+
+# Every program run here prints before it does anything else (GoogleTest's first line).
+# A run that fails without a line of output never started: Wine itself failed to bring
+# the process up, and one more try tells that apart from a failure of the program.
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+for attempt in 1 2; do
+  set +e
+  "$WINE" "$@" | tee "$out"
+  rc=${PIPESTATUS[0]}
+  set -e
+  if [ "$rc" -eq 0 ] || [ -s "$out" ] || [ "$attempt" -eq 2 ]; then exit "$rc"; fi
+  echo "wine-run: $1 ended with $rc before it printed anything; starting it once more" >&2
+  sleep 1
+done
