@@ -110,9 +110,7 @@ std::string TUSBreader::DoReleaseTarget(int32_t& res) {
   Fres = TPrgResult::resOk;
   TxCmd(TCmdTyp::TESKcmd, 'r');
   char ch;
-  bool replied = false;
-  for (int i = 0; i < kReleaseAttempts && !replied; ++i) replied = RxChar(ch);
-  if (!replied) {
+  if (!AwaitReply(kReleaseAttempts, 0, [&] { return RxChar(ch); })) {
     res = Ord(TPrgResult::progTimeOutErr);
     return "communication error";
   }

@@ -48,6 +48,11 @@ class TUSBRdrLst {
   std::string CheckDevice(int32_t Channel, int32_t& res);
   std::string GetTargVolt(int32_t Channel, int32_t& Volt, int32_t& res);
   std::string GetFuse(int32_t Channel, char selfuse, int32_t& fuse, int32_t& res);
+  // Project files on the card.
+  // Project parameters report.
+  // Project file download.
+  // Erase, program and verify; progress status.
+  // Block transfers and read back.
 
  protected:
   // What a command method answers when no link stands at the channel.

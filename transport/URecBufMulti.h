@@ -75,6 +75,11 @@ class TUSBreader {
   std::string DoCheckDevice(int32_t& res);
   std::string DoGetTargVolt(int32_t& Volt, int32_t& res);
   std::string DoGetFuse(char selfuse, int32_t& fuse, int32_t& res);
+  // Project files on the card (ProjFiles.cpp).
+  // Project parameters report (ProjParams.cpp).
+  // Project file download (ProjDownload.cpp).
+  // Erase, program and verify; progress status (ProgJobs.cpp, ProgStatus.cpp).
+  // Block transfers and read back (BlockTransfer.cpp, ReadBack.cpp).
 
   int32_t Index() const { return FIndex; }
   uint32_t Status() const { return FStatus; }
@@ -98,6 +103,30 @@ class TUSBreader {
   // Common first step of the device commands: false (text "TESK not found", res noProg)
   // while no programmer is usable on the link; then nothing may be sent.
   bool PresenceCheck(std::string& text, int32_t& res) const;
+
+  // The wait every command shares: up to `attempts` tries of `receive` (a primitive that
+  // returns true when its packet came), each after a pause of `pauseMs`; true at the first
+  // try that received. A command sends first, then waits here for its reply.
+  template <class Receive>
+  bool AwaitReply(int attempts, uint32_t pauseMs, Receive&& receive) {
+    for (int i = 0; i < attempts; ++i) {
+      if (pauseMs != 0) usbio::SleepMs(pauseMs);
+      if (receive()) return true;
+    }
+    return false;
+  }
+
+  // A command's own receive limit: set for the scope, the standing limit put back after.
+  class RxLimit {
+   public:
+    RxLimit(TUSBreader& link, uint32_t ms) : link_(link) { link_.SetRXTimeOut(ms); }
+    ~RxLimit() { link_.SetRXTimeOut(kDefaultRxTimeOutMs); }
+    RxLimit(const RxLimit&) = delete;
+    RxLimit& operator=(const RxLimit&) = delete;
+
+   private:
+    TUSBreader& link_;
+  };
 
   // Primitives for the commands.
   bool TxPacket(const void* Data, uint16_t Size);
