@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 
 #include "api/NURVA_DLL.h"
 #include "tools/cli/Codes.h"
+#include "tools/cli/DemoJob.h"
 #include "tools/cli/Host.h"
 #include "tools/cli/Output.h"
 
@@ -22,6 +24,26 @@
 namespace nurva::cli {
 
 using json = Json;
+
+void DemoJob::Header(const std::string& what) {
+  ++step;
+  stepName = what;
+  out.Line("[" + std::to_string(step) + "/" + std::to_string(steps) + "] " + what);
+}
+
+bool DemoJob::Expect(const std::string& label, const Result& r, int32_t wanted) {
+  const bool ok = r.res == wanted;
+  out.Step(label, r, ok);
+  out.Doc()["steps"].push_back(out.StepJson(stepName, r, ok));
+  if (!ok && exit == kExitOk) exit = ExitForFailure(r.res);
+  return ok;
+}
+
+void DemoJob::Fail(const std::string& why) {
+  out.Line("  FAILED: " + why);
+  out.Doc()["steps"].push_back({{"step", stepName}, {"error", why}, {"ok", false}});
+  if (exit == kExitOk) exit = kExitFault;
+}
 
 #ifndef NURVA_CLI_HAVE_SIM
 
@@ -55,26 +77,16 @@ class Workspace {
   bool keep_;
 };
 
-struct Job {
-  Output& out;
-  std::string stepName;
-  int step = 0;
-  int exit = kExitOk;
-  static constexpr int kSteps = 8;
-
-  void Header(const std::string& what) {
-    ++step;
-    stepName = what;
-    out.Line("[" + std::to_string(step) + "/" + std::to_string(kSteps) + "] " + what);
-  }
-  // One export's answer; false (and the exit status kept) when it is not `wanted`.
-  bool Expect(const std::string& label, const Result& r, int32_t wanted) {
-    const bool ok = r.res == wanted;
-    out.Step(label, r, ok);
-    out.Doc()["steps"].push_back(out.StepJson(stepName, r, ok));
-    if (!ok && exit == kExitOk) exit = ExitForFailure(r.res);
-    return ok;
-  }
+// The demo's steps in the order they run.
+const DemoStep kDemoSteps[] = {
+    {"discovery", DemoDiscovery},
+    {"serial numbers", DemoSerialNumbers},
+    {"programmer check", DemoProgrammerCheck},
+    {"init channel", DemoInitChannel},
+    {"check device", DemoCheckDevice},
+    {"target voltage", DemoTargetVoltage},
+    {"low fuse", DemoLowFuse},
+    {"release target", DemoReleaseTarget},
 };
 
 }  // namespace
@@ -118,48 +130,14 @@ int RunDemo(const DemoOptions& o) {
   out.Line("virtual programmer " + cfg.identity.model + " serial " + serial + " on bus " + bus.string());
   out.Line("card " + card.string() + " holds " + sim::kSampleFile + " (open)");
 
-  Job job{out, {}};
-  job.Header("discovery");
-  out.Progress("searching for programmers");
-  Discovery d = Discover();
-  out.Clear();
-  out.Line("  found " + std::to_string(d.programmers.size()) + " programmer(s)");
-  out.Doc()["found"] = d.programmers.size();
-  if (d.programmers.empty()) {
-    out.Doc()["error"] = "discovery found no programmer";
-    out.Line("  FAILED: no programmer found");
-    prog->Stop();
-    return out.Finish(kExitNoAnswer);
+  DemoJob job{out, ws.Root()};
+  job.serial = serial;
+  job.project = sim::kSampleFile;
+  job.steps = static_cast<int>(std::size(kDemoSteps));
+  for (const DemoStep& step : kDemoSteps) {
+    job.Header(step.heading);
+    if (!step.run(job)) break;
   }
-  const int ch = d.programmers[0].channel;
-
-  job.Header("serial numbers");
-  {
-    int32_t count = 0;
-    std::string text(4096, '\0');
-    GetProgIDs(&count, text.data());
-    Result r{"GetProgIDs", count, text.c_str()};
-    const bool ok = count == 1 && r.text == serial;
-    out.Line("  " + std::to_string(count) + ": " + r.text + (ok ? "" : "  FAILED"));
-    out.Doc()["steps"].push_back({{"step", "serial numbers"}, {"call", "GetProgIDs"}, {"count", count},
-                                  {"text", r.text}, {"ok", ok}});
-    if (!ok && job.exit == kExitOk) job.exit = kExitFault;
-  }
-
-  job.Header("programmer check");
-  job.Expect("CheckProgrammer", CallCheckProgrammer(ch), NURVA_RES_MMCok);
-  job.Header("init channel");
-  job.Expect("InitChannel", CallInitChannel(ch), NURVA_RES_progFound);
-  job.Header("check device");
-  job.Expect("CheckDevice", CallCheckDevice(ch), NURVA_RES_resOk);
-  job.Header("target voltage");
-  int32_t volt = 0;
-  if (job.Expect("GetTargVolt", CallGetTargVolt(ch, volt), NURVA_RES_resOk)) out.Doc()["volt"] = volt;
-  job.Header("low fuse");
-  int32_t fuse = 255;
-  if (job.Expect("GetFuses 'l'", CallGetFuses(ch, 'l', fuse), NURVA_RES_resOk)) out.Doc()["fuse"] = fuse;
-  job.Header("release target");
-  job.Expect("ReleaseTarget", CallReleaseTarget(ch), NURVA_RES_resOk);
 
   // The library stops its links when it is unloaded; they take the unplug in their stride.
   prog->Stop();
