@@ -1,4 +1,7 @@
-// Exports of discovery and the channel list: AbortAll, GetProgIDs, ClosePort.
+// Exports of discovery and the channel list: AbortAll, GetProgIDs, ClosePort. Called from
+// a message pass on the thread of another call, they follow the re-entry rule of
+// CallPattern.h: a nested AbortAll returns 0 at once, and inside discovery GetProgIDs and
+// ClosePort see no list.
 #include "api/CallPattern.h"
 #include "api/NURVA_DLL.h"
 
@@ -9,7 +12,8 @@ extern "C" {
 
 NURVA_API uint8_t NURVA_CALL AbortAll(void) {
   try {
-    std::unique_lock<std::shared_mutex> lock(ListLock);
+    ExclusiveListLock lock;
+    if (!lock.Acquired()) return 0;  // an outer call on this thread is using the list
     if (RdrList) {
       RdrList->FreeLinks();
       delete RdrList;
@@ -26,10 +30,10 @@ NURVA_API void NURVA_CALL GetProgIDs(int32_t* count, char* text) {
   int32_t n = 0;
   std::string t;
   try {
-    std::shared_lock<std::shared_mutex> lock(ListLock);
-    if (RdrList) {
-      for (int32_t i = 0; i < RdrList->GetCount(); ++i) {
-        TUSBreader* link = RdrList->CheckRdr(i);
+    SharedListLock lock;
+    if (TUSBRdrLst* list = lock.List()) {
+      for (int32_t i = 0; i < list->GetCount(); ++i) {
+        TUSBreader* link = list->CheckRdr(i);
         if (!link) continue;
         std::string sn = link->GetSerNum();
         if (sn.empty()) continue;
@@ -44,18 +48,23 @@ NURVA_API void NURVA_CALL GetProgIDs(int32_t* count, char* text) {
     while (e > b && static_cast<unsigned char>(t[e - 1]) <= 0x20) --e;
     t = t.substr(b, e - b);
   } catch (...) {
+    n = 0;
     t.clear();
   }
   if (count) *count = n;
-  CopyText(t, text);
+  try {
+    CopyText(t, text);
+  } catch (...) {
+  }
 }
 
 NURVA_API void NURVA_CALL ClosePort(int32_t channel, int32_t* res, char* text) {
   int32_t r = 0;
   std::string t;
-  {
-    std::shared_lock<std::shared_mutex> lock(ListLock);
-    const int32_t count = RdrList ? RdrList->GetCount() : 0;
+  try {
+    SharedListLock lock;
+    TUSBRdrLst* list = lock.List();
+    const int32_t count = list ? list->GetCount() : 0;
     if (channel < 0 || channel > count - 1) {
       r = Ord(TPrgResult::noProg);
       t = "illegal port number";
@@ -63,9 +72,15 @@ NURVA_API void NURVA_CALL ClosePort(int32_t channel, int32_t* res, char* text) {
       r = Ord(TPrgResult::resNone);
       t = "port closed";
     }
+  } catch (...) {
+    r = Ord(kInternalErrorRes);
+    t = kInternalErrorText;
   }
   if (res) *res = r;
-  CopyText(t, text);
+  try {
+    CopyText(t, text);
+  } catch (...) {
+  }
 }
 
 }  // extern "C"

@@ -48,8 +48,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       }
       return TRUE;
     case DLL_PROCESS_DETACH:
-      // On FreeLibrary the links are stopped and freed. At process exit (reserved set)
-      // the other threads are already gone and nothing of ours runs any more.
+      // On FreeLibrary the links and the notifier's thread are stopped, under the loader
+      // lock, so every wait there has a bound (ReleaseListForUnload). At process exit
+      // (reserved set) the other threads are already gone and nothing of ours runs any more.
       if (reserved == nullptr) ReleaseListForUnload();
       LibraryAttach(AttachReason::ProcessDetach);
       return TRUE;

@@ -3,13 +3,17 @@
 //
 // On Windows it owns a hidden (message-only) window that is registered for device-interface
 // notifications of the class; the system's WM_DEVICECHANGE messages become calls of
-// OnUSBArrival and OnUSBRemove. The window belongs to the thread that creates the
-// notifier, and the handlers run on that thread while it dispatches window messages.
+// OnUSBArrival and OnUSBRemove. The window, its registration and its message loop belong
+// to a thread of the notifier's own, not to the thread that creates it, so that the
+// window can be destroyed (and its class unregistered) from whichever thread frees the
+// notifier, and none of the library's code is left to run once the library is unloaded.
+// The handlers run on that thread.
 // Elsewhere the notifier has no source of notifications and calls nothing.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace nurva {
 
@@ -17,9 +21,11 @@ class TComponentUSB {
  public:
   using TNotifyEvent = std::function<void(TComponentUSB* Sender)>;
 
-  // Makes the hidden window and registers it for notifications.
+  // Starts the notifier's thread, which makes the hidden window and registers it for
+  // notifications; returns once the window is there (or after a bounded wait).
   TComponentUSB();
-  // Destroys the window (which ends the registration). Call on the creating thread.
+  // Ends the registration, destroys the window, unregisters its class and ends the
+  // thread; from any thread.
   ~TComponentUSB();
   TComponentUSB(const TComponentUSB&) = delete;
   TComponentUSB& operator=(const TComponentUSB&) = delete;
@@ -30,8 +36,15 @@ class TComponentUSB {
   TNotifyEvent OnUSBRemove;
 
   // Registers the window for notifications of the programmers' interface class; true when
-  // the system gave a notification handle. The constructor calls it once.
+  // the system gave a notification handle. The notifier's thread calls it once; every
+  // registration ends with the notifier.
   bool RegisterUSBNotification();
+
+  // Ends the notifier as the destructor does, from the library's unload notification,
+  // where a thread's exit cannot be waited for: every wait is bounded, and should the
+  // thread not finish in time, its registration is removed and its window left with the
+  // system's default procedure.
+  void StopForUnload();
 
   // The hidden window (an HWND), or null when there is none.
   void* WindowHandle() const { return FWindowHandle; }
@@ -40,8 +53,11 @@ class TComponentUSB {
   // parameter, `header` the broadcast header its second parameter points to (may be null).
   void WMDeviceChange(uintptr_t event, const void* header);
 
+  struct Impl;
+
  private:
   void* FWindowHandle = nullptr;
+  std::unique_ptr<Impl> FImpl;
 };
 
 }  // namespace nurva

@@ -1,6 +1,7 @@
 #include "transport/RdrList.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "usbio/OsThread.h"
@@ -25,22 +26,63 @@ TUSBreader* TUSBRdrLst::CheckRdr(int32_t Channel) const {
 
 void TUSBRdrLst::FreeLinks(bool forUnload) {
   if (!FList) return;
+  if (forUnload) {
+    FreeLinksForUnload();
+    return;
+  }
   for (int32_t i = 0; i < GetCount(); ++i) {
     TUSBreader* link = CheckRdr(i);
     if (!link) continue;
     try {
-      if (forUnload) {
-        link->StopForUnload();
-      } else {
-        link->Terminate();
-        link->WaitFor();
-      }
+      link->Terminate();
+      link->WaitFor();
       delete link;
       (*FList)[static_cast<size_t>(i)] = nullptr;
     } catch (...) {
       break;
     }
   }
+}
+
+// All links are told to stop at once and share one time budget, so the unload takes as
+// long as the slowest link, not the sum of all. A link whose receive thread had to be cut
+// off is never freed: its thread may have left a lock held and a read in flight on the
+// link's buffer (TUSBreader::ReleaseAfterCutOff).
+void TUSBRdrLst::FreeLinksForUnload() {
+  using Clock = std::chrono::steady_clock;
+  auto msLeft = [](Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0u : static_cast<uint32_t>(left);
+  };
+  for (TUSBreader* link : *FList)
+    if (link) link->Terminate();
+  const auto stopBy = Clock::now() + std::chrono::milliseconds(kUnloadStopMs);
+  std::vector<TUSBreader*> cutOff;
+  for (TUSBreader*& link : *FList) {
+    if (!link) continue;
+    try {
+      if (link->StopForUnload(msLeft(stopBy))) {
+        delete link;
+      } else {
+        cutOff.push_back(link);
+      }
+    } catch (...) {
+      // Whatever failed, the link is not touched again.
+    }
+    link = nullptr;
+  }
+  const auto readsBy = Clock::now() + std::chrono::milliseconds(kUnloadReadEndMs);
+  for (TUSBreader* link : cutOff) {
+    try {
+      link->ReleaseAfterCutOff(msLeft(readsBy));
+    } catch (...) {
+    }
+  }
+}
+
+void TUSBRdrLst::ReleaseForUnload() {
+  FreeLinks(true);
+  if (FComponentUSB) FComponentUSB->StopForUnload();
 }
 
 bool TUSBRdrLst::EnumDevices() {

@@ -61,16 +61,35 @@ void TUSBreader::Terminate() {
 
 void TUSBreader::WaitFor() { FThread.Join(); }
 
-void TUSBreader::StopForUnload() {
+bool TUSBreader::StopForUnload(uint32_t ms) {
   Terminate();
-  FThread.StopForUnload(1000);
+  return FThread.StopForUnload(ms);
+}
+
+void TUSBreader::ReleaseAfterCutOff(uint32_t readWaitMs) {
+  if (FReadOv.InFlight()) {
+    WaitItem it = FReadOv.Item();
+    WaitForAny(&it, 1, readWaitMs);
+    uint32_t bytes = 0, status = 0;
+    FReadOv.GetResult(bytes, status);  // still in flight: the handle's close ends it
+  }
+  // FIoLock and FLoopReading are the dead thread's to leave as they are: the pipes are
+  // taken and closed without them. No unbind request: the close ends the binding.
+  if (FUSBDev) FUSBDev->Close();
+  if (FPipeIn) FPipeIn->Close();
+  if (FPipeOut) FPipeOut->Close();
+  if (FUSBDevList) {
+    TUsbIo::DestroyDeviceList(FUSBDevList);
+    FUSBDevList = nullptr;
+  }
+  FUSBHandle = kNoHandle;
 }
 
 // ---------------------------------------------------------------- receive loop
 
 void TUSBreader::Execute() {
   SetCurrentThreadPriorityLowest();
-  TUsbIoOverlapped ov;
+  TUsbIoOverlapped& ov = FReadOv;
   bool leave = false;
   while (!leave && !FTerminated.load()) {
     TUsbIoPipe* in = nullptr;
@@ -127,7 +146,7 @@ void TUSBreader::Execute() {
             ov.Cancel();  // Disconnect wants the pipe back
           } else {
             ov.Cancel();
-            SleepMs(kPacketPauseMs);
+            SleepAlertableMs(kPacketPauseMs);
           }
           break;
         }

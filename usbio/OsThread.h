@@ -22,10 +22,14 @@ class TOsThread {
   bool IsCurrent() const;
   // Waits until the thread has ended.
   void Join();
+  // Waits at most `ms` for the thread to end; true when it has (or never ran).
+  bool JoinFor(uint32_t ms);
   // Waits at most `ms` for the body to return, then makes sure the thread runs none of
   // the library's code any more, without waiting for its exit processing. For use from
-  // the library's unload notification only; elsewhere it is Join().
-  void StopForUnload(uint32_t ms);
+  // the library's unload notification only; elsewhere it is Join(). True when the body
+  // returned; false when the thread was cut off inside it, so that whatever the body
+  // would still have done (clear a flag, release a lock, end an I/O) is left undone.
+  bool StopForUnload(uint32_t ms);
 
   struct Impl;
 
@@ -33,7 +37,12 @@ class TOsThread {
   std::unique_ptr<Impl> p_;
 };
 
-// One pass over the calling thread's pending window messages (Windows); nothing elsewhere.
+// One pass over the calling thread's pending window messages, so that a host's user
+// interface stays responsive during a long call (Windows; nothing elsewhere). Window
+// messages are dispatched as the host's loop would; the host's loop keeps what it needs:
+// a WM_QUIT ends the pass and is posted again with its exit code, and messages for the
+// thread itself (no window) are posted again in their order. Exports the pass runs
+// answer by the re-entry rule of the export frame (api/CallPattern.h).
 void DispatchPendingWindowMessages();
 
 }  // namespace nurva::usbio

@@ -52,7 +52,12 @@ class TSimpleEvent {
 #endif
 };
 
+// Waits `ms` on the calling thread; nothing ends it early (an APC the host queued waits
+// for the host's own alertable wait).
 void SleepMs(uint32_t ms);
+// Waits `ms`, or less when an APC queued to the thread runs (Windows). For the receive
+// loop's threads only: on a host's thread it would run host code inside a call.
+void SleepAlertableMs(uint32_t ms);
 // Lowers the calling thread to the platform's lowest normal priority.
 void SetCurrentThreadPriorityLowest();
 

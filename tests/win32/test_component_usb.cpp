@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "transport/ComponentUSB.h"
@@ -51,17 +52,27 @@ bool ClassRegistered() {
 
 }  // namespace
 
-TEST(ComponentUSB, OwnsAHiddenWindowOfItsThreadRegisteredForNotifications) {
-  TComponentUSB c;
-  HWND h = Window(c);
+TEST(ComponentUSB, OwnsAHiddenWindowOnAThreadOfItsOwnRegisteredForNotifications) {
+  auto c = std::make_unique<TComponentUSB>();
+  HWND h = Window(*c);
   ASSERT_NE(h, nullptr);
   EXPECT_TRUE(::IsWindow(h));
   EXPECT_FALSE(::IsWindowVisible(h));
-  EXPECT_EQ(::GetWindowThreadProcessId(h, nullptr), ::GetCurrentThreadId());
-  EXPECT_TRUE(c.RegisterUSBNotification());
+  const DWORD owner = ::GetWindowThreadProcessId(h, nullptr);
+  EXPECT_NE(owner, ::GetCurrentThreadId()) << "the window is not the creating thread's";
+  EXPECT_TRUE(c->RegisterUSBNotification());
   // Messages other than device changes get the default window procedure.
   ASSERT_TRUE(::SetWindowTextW(h, L"abc"));
   EXPECT_EQ(::GetWindowTextLengthW(h), 3);
+  // Freed on a thread that neither made the notifier nor owns its window.
+  std::thread([&] { c.reset(); }).join();
+  EXPECT_FALSE(::IsWindow(h));
+  EXPECT_FALSE(ClassRegistered());
+  HANDLE t = ::OpenThread(SYNCHRONIZE, FALSE, owner);
+  if (t) {
+    EXPECT_EQ(::WaitForSingleObject(t, 2000), WAIT_OBJECT_0) << "the notifier's thread has ended";
+    ::CloseHandle(t);
+  }
 }
 
 TEST(ComponentUSB, RegistrationFilterIsTheInterfaceRecordOfTheProgrammersClass) {

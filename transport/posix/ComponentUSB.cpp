@@ -4,11 +4,15 @@
 
 namespace nurva {
 
+struct TComponentUSB::Impl {};
+
 TComponentUSB::TComponentUSB() = default;
 
 TComponentUSB::~TComponentUSB() = default;
 
 bool TComponentUSB::RegisterUSBNotification() { return false; }
+
+void TComponentUSB::StopForUnload() {}
 
 void TComponentUSB::WMDeviceChange(uintptr_t, const void*) {}
 

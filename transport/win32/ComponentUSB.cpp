@@ -3,9 +3,12 @@
 #include <windows.h>
 #include <dbt.h>
 
+#include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "transport/win32/UsbNotifyFilter.h"
+#include "usbio/OsThread.h"
 
 namespace nurva {
 
@@ -19,12 +22,17 @@ constexpr wchar_t kClassName[] = L"NurvaUsbNotifyWindow";
 std::mutex gClassLock;
 int gClassUsers = 0;
 
-HINSTANCE ThisModule() {
-  HMODULE m = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &m);
-  return m;
-}
+}  // namespace
+}  // namespace nurva
+
+// The module this code is linked into: its image base, known without asking the loader
+// (which would wait for the loader lock that an unloading thread holds).
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace nurva {
+namespace {
+
+HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 LRESULT CALLBACK WndProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   if (msg != WM_DEVICECHANGE) return ::DefWindowProcW(h, msg, w, l);
@@ -68,36 +76,145 @@ void ReleaseClass() {
 
 }  // namespace
 
-TComponentUSB::TComponentUSB() {
-  if (!AcquireClass()) return;
-  // A message-only window: never shown, not part of any desktop (so it exists in a
-  // process without a display as well), and still the target of the notifications it
-  // registers for, which are sent to it directly rather than broadcast.
-  HWND h = ::CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr);
-  if (!h) {
-    ReleaseClass();
-    return;
+// The notifier's thread and what it owns. The thread makes the window, registers it and
+// dispatches its messages until it is told to stop; then it removes the registrations,
+// destroys the window and releases the class, all on itself.
+struct TComponentUSB::Impl {
+  explicit Impl(TComponentUSB& o) : owner(o) {}
+  ~Impl() {
+    if (ready) ::CloseHandle(ready);
   }
-  ::SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  FWindowHandle = h;
-  RegisterUSBNotification();
-}
 
-TComponentUSB::~TComponentUSB() {
-  if (!FWindowHandle) return;
-  HWND h = static_cast<HWND>(FWindowHandle);
+  void Body();
+  // Asks the thread to stop; `unloading`: from the unload notification.
+  void Stop(bool unloading);
+  // The thread did not finish: nothing of its window may reach the library's code.
+  void Neutralize();
+  void RemoveRegistrations();
+
+  TComponentUSB& owner;
+  usbio::TOsThread thread;
+  HANDLE ready = nullptr;  // set once the window is there, or could not be made
+  std::atomic<HWND> window{nullptr};
+  std::mutex regLock;
+  std::vector<HDEVNOTIFY> registrations;
+  bool stopped = false;
+};
+
+namespace {
+// Posted to the window: the thread is to stop.
+constexpr UINT kStopMessage = WM_APP + 0x4E1;
+// How long the constructor waits for the window, and a stop for the thread.
+constexpr DWORD kStartWaitMs = 2000;
+constexpr uint32_t kStopWaitMs = 2000;
+}  // namespace
+
+void TComponentUSB::Impl::Body() {
+  HWND h = nullptr;
+  if (AcquireClass()) {
+    // A message-only window: never shown, not part of any desktop (so it exists in a
+    // process without a display as well), and still the target of the notifications it
+    // registers for, which are sent to it directly rather than broadcast.
+    h = ::CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr);
+    if (h) {
+      ::SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&owner));
+      window.store(h);
+    } else {
+      ReleaseClass();
+    }
+  }
+  if (h) owner.RegisterUSBNotification();
+  ::SetEvent(ready);
+  if (!h) return;
+  MSG msg;
+  // The stop message ends the loop; so does a WM_QUIT or a failure of the queue.
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.hwnd == h && msg.message == kStopMessage) break;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  RemoveRegistrations();
   ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
   ::DestroyWindow(h);
-  FWindowHandle = nullptr;
+  window.store(nullptr);
   ReleaseClass();
 }
 
+void TComponentUSB::Impl::RemoveRegistrations() {
+  std::lock_guard<std::mutex> g(regLock);
+  for (HDEVNOTIFY r : registrations) ::UnregisterDeviceNotification(r);
+  registrations.clear();
+}
+
+void TComponentUSB::Impl::Stop(bool unloading) {
+  if (stopped) return;
+  stopped = true;
+  if (HWND h = window.load()) ::PostMessageW(h, kStopMessage, 0, 0);
+  bool finished;
+  if (unloading) {
+    // The thread's exit waits for the loader lock that the unloading thread holds: only
+    // its body can be waited for (TOsThread::StopForUnload).
+    finished = thread.StopForUnload(kStopWaitMs);
+  } else {
+    finished = thread.JoinFor(kStopWaitMs) || thread.StopForUnload(0);
+  }
+  if (!finished) Neutralize();
+}
+
+void TComponentUSB::Impl::Neutralize() {
+  RemoveRegistrations();
+  HWND h = window.exchange(nullptr);
+  if (!h) return;
+  // The thread is gone (cut off); its window normally went with it. Should it still be
+  // there, it answers with the system's default procedure from now on, and so does any
+  // window of the class, which stays registered only as long as the window exists.
+  if (::IsWindow(h)) {
+    ::SetWindowLongPtrW(h, GWLP_USERDATA, 0);
+    ::SetWindowLongPtrW(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+    ::SetClassLongPtrW(h, GCLP_WNDPROC, reinterpret_cast<LONG_PTR>(&::DefWindowProcW));
+  }
+  ReleaseClass();
+}
+
+TComponentUSB::TComponentUSB() {
+  try {
+    FImpl = std::make_unique<Impl>(*this);
+  } catch (...) {
+    return;  // a notifier without a window; the list works the same without it
+  }
+  FImpl->ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!FImpl->ready || !FImpl->thread.Start([impl = FImpl.get()] { impl->Body(); })) {
+    FImpl.reset();
+    return;
+  }
+  // After a bounded wait the notifier goes on without a window handle of its own.
+  if (::WaitForSingleObject(FImpl->ready, kStartWaitMs) == WAIT_OBJECT_0) FWindowHandle = FImpl->window.load();
+}
+
+TComponentUSB::~TComponentUSB() {
+  if (FImpl) FImpl->Stop(false);
+  FWindowHandle = nullptr;
+}
+
+void TComponentUSB::StopForUnload() {
+  if (FImpl) FImpl->Stop(true);
+  FWindowHandle = nullptr;
+}
+
 bool TComponentUSB::RegisterUSBNotification() {
-  if (!FWindowHandle) return false;
+  HWND h = FImpl ? FImpl->window.load() : nullptr;
+  if (!h) return false;
   DEV_BROADCAST_DEVICEINTERFACE_W filter = UsbNotificationFilter();
-  // The registration ends with the window; its handle is not needed.
-  return ::RegisterDeviceNotificationW(static_cast<HWND>(FWindowHandle), &filter, DEVICE_NOTIFY_WINDOW_HANDLE) !=
-         nullptr;
+  HDEVNOTIFY r = ::RegisterDeviceNotificationW(h, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  if (!r) return false;
+  try {
+    std::lock_guard<std::mutex> g(FImpl->regLock);
+    FImpl->registrations.push_back(r);
+  } catch (...) {
+    ::UnregisterDeviceNotification(r);
+    return false;
+  }
+  return true;
 }
 
 void TComponentUSB::WMDeviceChange(uintptr_t event, const void* header) {

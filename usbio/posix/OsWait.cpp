@@ -70,6 +70,8 @@ WaitItem TSimpleEvent::Item() const { return WaitItem{fd_, POLLIN}; }
 
 void SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+void SleepAlertableMs(uint32_t ms) { SleepMs(ms); }
+
 void SetCurrentThreadPriorityLowest() {
   // Two nice steps below normal, as THREAD_PRIORITY_LOWEST is two steps below normal.
   [[maybe_unused]] int r = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), 2);

@@ -14,6 +14,13 @@ struct TOsThread::Impl {
 namespace {
 // How long a thread whose body has returned gets to end before it is terminated.
 constexpr DWORD kExitGraceMs = 100;
+// How long a terminated thread gets to be gone.
+constexpr DWORD kTerminateWaitMs = 1000;
+// Most messages one pass dispatches: a window that posts itself a message for every
+// message it handles would otherwise hold the pass for good.
+constexpr int kMaxMessagesPerPass = 512;
+// Most messages for the thread itself that one pass takes and posts again.
+constexpr int kMaxKeptThreadMessages = 64;
 
 DWORD WINAPI ThreadProc(LPVOID arg) {
   auto* p = static_cast<TOsThread::Impl*>(arg);
@@ -50,8 +57,13 @@ void TOsThread::Join() {
   if (p_->thread && !IsCurrent()) WaitForSingleObject(p_->thread, INFINITE);
 }
 
-void TOsThread::StopForUnload(uint32_t ms) {
-  if (!p_->thread || IsCurrent()) return;
+bool TOsThread::JoinFor(uint32_t ms) {
+  if (!p_->thread || IsCurrent()) return true;
+  return WaitForSingleObject(p_->thread, ms) == WAIT_OBJECT_0;
+}
+
+bool TOsThread::StopForUnload(uint32_t ms) {
+  if (!p_->thread || IsCurrent()) return true;
   // The thread's exit needs the loader lock, which the unloading thread holds: wait for
   // the body only, then stop the thread wherever it is in its last instructions, so it
   // never runs code of the unmapped library. A terminated thread's end needs no lock.
@@ -60,19 +72,42 @@ void TOsThread::StopForUnload(uint32_t ms) {
   // its own within moments; terminating it there would catch it inside its exit
   // processing, holding the loader lock or a runtime lock for good, and hang the process.
   // So it gets a short while to end before it is terminated.
-  WaitForSingleObject(p_->bodyDone, ms);
+  const bool bodyReturned = WaitForSingleObject(p_->bodyDone, ms) == WAIT_OBJECT_0;
   if (WaitForSingleObject(p_->thread, kExitGraceMs) == WAIT_TIMEOUT) {
     TerminateThread(p_->thread, 0);
-    WaitForSingleObject(p_->thread, 1000);
+    WaitForSingleObject(p_->thread, kTerminateWaitMs);
   }
+  // The body may have returned between the wait and the termination.
+  return bodyReturned || WaitForSingleObject(p_->bodyDone, 0) == WAIT_OBJECT_0;
 }
 
 void DispatchPendingWindowMessages() {
+  // Messages without a window belong to the host's own loop: DispatchMessage would drop
+  // them. They are put back at the end of the pass; a thread timer with a callback is a
+  // window-less message the host's loop would dispatch, and so it is dispatched here.
+  MSG kept[kMaxKeptThreadMessages];
+  int nKept = 0;
+  bool quit = false;
+  WPARAM exitCode = 0;
   MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  for (int n = 0; n < kMaxMessagesPerPass && nKept < kMaxKeptThreadMessages; ++n) {
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) break;
+    if (msg.message == WM_QUIT) {
+      // Only comes once the posted messages are gone; the host's loop is to see it.
+      quit = true;
+      exitCode = msg.wParam;
+      break;
+    }
+    if (msg.hwnd == nullptr && !(msg.message == WM_TIMER && msg.lParam != 0)) {
+      kept[nKept++] = msg;
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  const DWORD self = GetCurrentThreadId();
+  for (int i = 0; i < nKept; ++i) PostThreadMessageW(self, kept[i].message, kept[i].wParam, kept[i].lParam);
+  if (quit) PostQuitMessage(static_cast<int>(exitCode));
 }
 
 }  // namespace nurva::usbio

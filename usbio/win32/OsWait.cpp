@@ -34,7 +34,9 @@ bool TSimpleEvent::WaitFor(uint32_t ms) const {
 
 WaitItem TSimpleEvent::Item() const { return WaitItem{handle_}; }
 
-void SleepMs(uint32_t ms) { ::SleepEx(ms, TRUE); }
+void SleepMs(uint32_t ms) { ::SleepEx(ms, FALSE); }
+
+void SleepAlertableMs(uint32_t ms) { ::SleepEx(ms, TRUE); }
 
 void SetCurrentThreadPriorityLowest() { ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_LOWEST); }
 
