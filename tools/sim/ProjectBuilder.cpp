@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/common/IntelHex.h"
 #include "tools/sim/Model.h"
 
 namespace nurva::sim {
@@ -27,10 +28,6 @@ std::string Lower(std::string_view s) {
   return r;
 }
 
-bool EndsWith(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 void SetErr(std::string* err, std::string why) {
   if (err) *err = std::move(why);
 }
@@ -38,75 +35,12 @@ void SetErr(std::string* err, std::string why) {
 }  // namespace
 
 std::optional<MemImage> ParseIntelHex(std::string_view text, std::string* err) {
-  std::map<uint32_t, uint8_t> bytes;
-  uint32_t upper = 0;  // from record 02 or 04
-  bool ended = false;
-  int lineNo = 0;
-  size_t pos = 0;
-  while (pos < text.size() && !ended) {
-    size_t eol = text.find('\n', pos);
-    std::string_view line = text.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos);
-    pos = eol == std::string_view::npos ? text.size() : eol + 1;
-    ++lineNo;
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.remove_suffix(1);
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.front()))) line.remove_prefix(1);
-    if (line.empty()) continue;
-    auto fail = [&](const std::string& why) -> std::optional<MemImage> {
-      SetErr(err, "line " + std::to_string(lineNo) + ": " + why);
-      return std::nullopt;
-    };
-    if (line[0] != ':') return fail("does not start with ':'");
-    line.remove_prefix(1);
-    if (line.size() < 10 || line.size() % 2 != 0) return fail("record of odd or too short length");
-    std::vector<uint8_t> rec;
-    for (size_t i = 0; i < line.size(); i += 2) {
-      int hi = HexDigit(line[i]), lo = HexDigit(line[i + 1]);
-      if (hi < 0 || lo < 0) return fail("not a hexadecimal digit");
-      rec.push_back(static_cast<uint8_t>(hi * 16 + lo));
-    }
-    const size_t count = rec[0];
-    if (rec.size() != count + 5) return fail("byte count does not match the record");
-    uint8_t sum = 0;
-    for (uint8_t b : rec) sum = static_cast<uint8_t>(sum + b);
-    if (sum != 0) return fail("checksum error");
-    const uint32_t offset = static_cast<uint32_t>((rec[1] << 8) | rec[2]);
-    const uint8_t type = rec[3];
-    const uint8_t* data = rec.data() + 4;
-    switch (type) {
-      case 0x00:
-        for (size_t i = 0; i < count; ++i) {
-          const uint32_t a = upper + ((offset + static_cast<uint32_t>(i)) & 0xFFFF);
-          if (!bytes.emplace(a, data[i]).second) return fail("address written twice");
-        }
-        break;
-      case 0x01: ended = true; break;
-      case 0x02:
-        if (count != 2) return fail("segment address record needs 2 bytes");
-        upper = static_cast<uint32_t>((data[0] << 8) | data[1]) << 4;
-        break;
-      case 0x04:
-        if (count != 2) return fail("linear address record needs 2 bytes");
-        upper = static_cast<uint32_t>((data[0] << 8) | data[1]) << 16;
-        break;
-      case 0x03:
-      case 0x05: break;
-      default: return fail("unknown record type " + std::to_string(type));
-    }
-  }
-  if (bytes.empty()) {
-    SetErr(err, "no data in the HEX file");
-    return std::nullopt;
-  }
-  MemImage img;
-  img.base = bytes.begin()->first;
-  const uint32_t last = bytes.rbegin()->first;
-  if (last - img.base >= (64u << 20)) {
-    SetErr(err, "HEX data spread over more than 64 MiB");
-    return std::nullopt;
-  }
-  img.data.assign(last - img.base + 1, 0xFF);
-  for (const auto& [a, b] : bytes) img.data[a - img.base] = b;
-  return img;
+  auto img = hex::Parse(text, err);
+  if (!img) return std::nullopt;
+  MemImage m;
+  m.base = img->base;
+  m.data = std::move(img->data);
+  return m;
 }
 
 std::optional<MemImage> LoadImage(const std::string& source, std::string* err) {
@@ -129,8 +63,7 @@ std::optional<MemImage> LoadImage(const std::string& source, std::string* err) {
   std::ostringstream ss;
   ss << in.rdbuf();
   const std::string content = ss.str();
-  const std::string lower = Lower(path);
-  if (EndsWith(lower, ".hex") || EndsWith(lower, ".ihx") || EndsWith(lower, ".ihex")) {
+  if (hex::IsHexName(path)) {
     std::string why;
     auto img = ParseIntelHex(content, &why);
     if (!img) {

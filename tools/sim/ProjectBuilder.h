@@ -11,11 +11,9 @@
 
 namespace nurva::sim {
 
-// Reads Intel HEX text (record types 00 data, 01 end, 02 extended segment address,
-// 04 extended linear address; 03 and 05 start addresses are accepted and ignored) into
-// one contiguous image from the lowest to the highest address written, gaps filled with
-// 0xFF. nullopt with the line and reason in `err` for a malformed file, a bad checksum,
-// an overlap or an empty file.
+// Intel HEX text as a memory image, read by the tools' one reader (hex::Parse in
+// tools/common/IntelHex.h): contiguous, gaps filled with 0xFF; nullopt with the line and
+// reason in `err` when the text is not a valid, non-empty HEX file.
 std::optional<MemImage> ParseIntelHex(std::string_view text, std::string* err);
 
 // An image source: "FILE" or "FILE@ADDRESS". Files ending in .hex, .ihx or .ihex are
