@@ -108,17 +108,87 @@ NURVA_API void NURVA_CALL CheckDevice(int32_t channel, int32_t* res, char* text)
 NURVA_API void NURVA_CALL GetTargVolt(int32_t channel, int32_t* Volt, int32_t* res, char* text);
 NURVA_API void NURVA_CALL GetFuses(int32_t channel, int32_t selfuse, int32_t* fuse, int32_t* res, char* text);
 
-/* Project files on the card */
+/* Project files on the programmer's card. A file name is the host's NUL-terminated string;
+ * a null pointer answers "parameter error" 29 and sends nothing. Names go out as at most
+ * their first 64 characters; CheckAfile trims spaces and control characters from both
+ * ends first, OpenAfile and DeleteAfile send the name as given.
+ *
+ * GetFileNames: the card's listing, exactly 15 lines of a name (or nothing) and CR LF,
+ * at most 990 characters, with 1. "MMC check failed" 37 when the card cannot list,
+ * "communication error" 9 when the programmer stops sending names (the call then ends
+ * after about 21 s without a name). At least 1.5 s, about 2 s on a programmer that answers.
+ * CheckAfile: "File check ok" 1, "File check failed" 33, "MMC File Exist" 35 (also when no
+ * reply comes), or an empty text and res unchanged for a reply without meaning; up to 4 s.
+ * OpenAfile: "file open" 1, "file not found" 36, "invalide file" 33, "device power down"
+ * 10, "wrong device ID" 12, "device protected" 19, "communication error" 9; up to 8 s.
+ * CloseAfile: "file closed" 1 on any reply, "communication error" 9 when none comes in
+ * five waits (10 s).
+ * DeleteAfile: "File deleted" 1, "delete failed" 37 (refused or no reply); up to 2 s.
+ * GetFileState: the open file's name with 1; "file closed" 34 when none is open, an empty
+ * text with 36 when the programmer names none, "communication error" 9 when the name does
+ * not come; up to 8 s.
+ * GetFileNames, CloseAfile and GetFileState answer "TESK not found" 3 while no programmer
+ * is usable on the link (nothing is sent). Every call also has the channel answers
+ * ("USB not connected!!" 5, "illegal port number" 3, "Busy" 5). */
 NURVA_API void NURVA_CALL GetFileNames(int32_t channel, int32_t* res, char* text);
 NURVA_API void NURVA_CALL CheckAfile(int32_t channel, const char* fileName, int32_t* res, char* text);
 NURVA_API void NURVA_CALL OpenAfile(int32_t channel, const char* fileName, int32_t* res, char* text);
 NURVA_API void NURVA_CALL CloseAfile(int32_t channel, int32_t* res, char* text);
 NURVA_API void NURVA_CALL DeleteAfile(int32_t channel, const char* fileName, int32_t* res, char* text);
 NURVA_API void NURVA_CALL GetFileState(int32_t channel, int32_t* res, char* text);
+/* GetProjParams: the settings of the project file fileName on the card as twelve lines,
+ * each ended by CR LF: name, file date and time, date, info text, target clock, Flash size,
+ * EEprom size, user row size (PDI only), verify option ("yes"/"no"), interface, protection
+ * ("none", "AES", "AES+PWD", "AES+PWD+QNT": the features of the open project) and target
+ * power. Dates read yyyy.mmm.dd with the user's abbreviated month names; times, decimal
+ * separators and month names come from the user's locale. The name is sent without its
+ * leading and trailing blanks and control characters, at most 64 characters of it.
+ * Success: res 1 and the report (under 300 characters plus the name and info text).
+ * Failures: "File not found" 36 (no answer either), "File check error" 33,
+ * "communication error1" 9 (the record was refused), "communication error2" 9 (the record
+ * came short, or longer than its 195 bytes), "parameter error" 29 for a null fileName
+ * (nothing sent), and the channel answers of the other calls. Blocks for about 8 s when
+ * the programmer is silent or stops answering midway (2 s for each of the two parts of the
+ * protection reply, 4 s for each reply about the file); longer only while replies keep
+ * coming, each just within its limit. */
 NURVA_API void NURVA_CALL GetProjParams(int32_t channel, const char* fileName, int32_t* res, char* text);
+/* DownloadFile: copies the PC file at the path fileName to the card, under its name cut to
+ * 8 characters without spaces and directories ('\', '/' or ':'), with the extension in
+ * capitals. The extension must be .PACK, .PAC, or begin with .EN or .PK (any case). The
+ * programmer is checked first. Answers: "ok" 1; "TESK not found" 3; "invalid file name"
+ * 34; "File not found" 34 (missing or unreadable: no file is made on the card);
+ * "communication error" 8 (time stamp refused); "File exists" 35; "File create failed" 37;
+ * "filesize mismatch" 38 (a block or the whole file not acknowledged); "parameter error"
+ * 29 for a null fileName (nothing sent). The whole file is read into memory first. Blocks
+ * of 128 bytes each wait for their acknowledgement, up to 10 times 2 s: a prompt
+ * programmer takes a few ms per block plus 0.1 s at the end; one that stops answering ends
+ * the call after about 22 s. After every 32nd block the calling thread's pending window
+ * messages are dispatched (Windows); a handler's call on this channel then answers "Busy"
+ * 5, calls on other channels run. */
 NURVA_API void NURVA_CALL DownloadFile(int32_t channel, const char* fileName, int32_t* res, char* text);
 
-/* Erase, program and verify */
+/* Erase, program and verify, from the project open on the programmer's card.
+ *
+ * Erase (EraseDevice the whole chip, EraseDeviceX its variant 'G', EraseDeviceUsr the user
+ * row): returns when the programmer reports the outcome, after at most three replies of up
+ * to 2 s each. "chip erased" 1; "file error" 33 (refused or no answer), "power down" 10,
+ * "erased failed" 20.
+ *
+ * Start commands (ProgDevice, ProgFlash, ProgEEprom, ProgUsrRow; VerifyDevice,
+ * VerifyFlashOnly, VerifyEEpromOnly): drop the statuses still queued, start the job and
+ * return within 3 s once the programmer has accepted it: "programming", "prog Flash",
+ * "prog EEprom", "prog UsrRow" or "verifying" with 1. Then follow the job with
+ * GetProgStatus. The programming commands other than ProgFlash also take "device not
+ * empty" as accepted. Refusals: "File Error" 37 (also no answer within 3 s), "device power
+ * down" 10, "wrong device ID" 12, "device protected" 19, "device not empty" 20,
+ * "communication error" 9 (the programmer's time-out, or an answer it gives no meaning).
+ *
+ * ProgFuses, ProgLockBits: one step, answered as the start commands, within 3 s; success
+ * is "fuses programmed" / "locks programmed" with 1, and no status follows.
+ *
+ * Every one of them: "TESK not found" 3 while no programmer is usable on the link (nothing
+ * is sent), and the channel answers of the other calls ("USB not connected!!" 5, "illegal
+ * port number" 3, "Busy" 5). */
 NURVA_API void NURVA_CALL EraseDevice(int32_t channel, int32_t* res, char* text);
 NURVA_API void NURVA_CALL EraseDeviceX(int32_t channel, int32_t* res, char* text);
 NURVA_API void NURVA_CALL EraseDeviceUsr(int32_t channel, int32_t* res, char* text);
@@ -132,32 +202,89 @@ NURVA_API void NURVA_CALL VerifyDevice(int32_t channel, int32_t* res, char* text
 NURVA_API void NURVA_CALL VerifyFlashOnly(int32_t channel, int32_t* res, char* text);
 NURVA_API void NURVA_CALL VerifyEEpromOnly(int32_t channel, int32_t* res, char* text);
 
-/* Progress status */
+/* Progress status of a running program or verify job. Call it again and again after a
+ * start command until res is 2 ("operation successful") or an error code. Each call takes
+ * the programmer's next status (a run of equal ones at once) and answers the link's status
+ * text and code; it waits at most 50 ms when no status is pending, and then repeats the
+ * previous answer. While the job runs, res is 1, 15 ("erase Chip") or 21..26 ("prog Flash",
+ * "prog EEprom", "prog UsrRow", "verify Flash", "verify EEprom", "verify UsrRow"). The end:
+ * 2, or 9 "progTimeOutError", 10 "Device Power down", 12 "Wrong signature", 14 "Device
+ * count exceeded" / "Device limit exceeded", 19 "Device protected", 20 "Device not empty",
+ * 27 "Verify error"; the final answer stays until another command changes it. It sets no
+ * busy mark; while another call runs on the channel it reads nothing and answers "Busy" 5,
+ * so the statuses wait for the next poll. Before AbortAll: "USB not connected!!" 5. */
 NURVA_API void NURVA_CALL GetProgStatus(int32_t channel, int32_t* res, char* text);
 
-/* Read back */
+/* Read back
+ *
+ * One block of the target's Flash (F), user signature row (U) or EEprom (E) per call, read
+ * by the programmer and written straight to pDestAddr: 256 bytes for F and U, PageCount
+ * bytes (1 to 256) for E; pDestAddr must hold that many. ChipAddr goes to the programmer
+ * unchanged (its unit is the programmer's). The bytes that came stand at pDestAddr also
+ * when the checksum fails; bytes past them are not touched.
+ *   1  "resOK"               block and checksum word came and agree
+ *   30 "checksum error"      the checksum differs, or no block or no checksum word came
+ *   37 "File error"          no go-ahead for the block commands (no usable open project)
+ *   37 "file encrypted"      the programmer refuses to read back
+ *   10 "device power down", 12 "wrong device ID", 19 "device protected",
+ *   30 "communication error" the target's state before the read
+ *   3  "TESK not found"      no programmer on the channel; nothing is sent
+ *   29 "parameter error"     null pDestAddr, or PageCount outside 1..256; nothing is sent
+ * Blocks at least 150 ms (170 ms for E), at most about 10 s when the programmer is silent. */
 NURVA_API void NURVA_CALL ReadBackChipF(int32_t channel, uint8_t* pDestAddr, int32_t ChipAddr, int32_t* res, char* text);
 NURVA_API void NURVA_CALL ReadBackChipE(int32_t channel, uint8_t* pDestAddr, int32_t ChipAddr, int32_t PageCount,
                                         int32_t* res, char* text);
 NURVA_API void NURVA_CALL ReadBackChipU(int32_t channel, uint8_t* pDestAddr, int32_t ChipAddr, int32_t* res, char* text);
 
-/* Block transfers */
+/* Block transfers
+ *
+ * Every call moves one block; dest goes to the programmer as 4 bytes, unchanged. Every data
+ * byte is a packet of its own, so a block of n bytes costs n transfers. Common answers:
+ *   3  "TESK not found"      no programmer on the channel; nothing is sent
+ *   37 "File error"          no go-ahead for the block commands
+ *   29 "parameter error"     a null Block or a Count outside the call's range; nothing is sent
+ * The memory's error code below is 30 for F, 31 for E, 32 for U.
+ *
+ * DownProgBlockF/U write the first 256 bytes of Block into the target at dest,
+ * DownProgBlockE the first Count (1 to 256). The programmer checks the target first:
+ *   10 "device power down", 12 "wrong device ID", 19 "device protected",
+ *   30 "communication error1" (for all three memories)      before the data
+ *   the memory's code "communication error3"                data not confirmed
+ *   11 "low voltage", 12 "wrong device", 19 "device protected", 27 "verify error"
+ *   1  "ok"
+ * Blocks at least 200 ms plus 256 transfers; about 10 s at most with a silent programmer. */
 NURVA_API void NURVA_CALL DownProgBlockF(int32_t channel, const uint8_t* Block, int32_t dest, int32_t* res, char* text);
 NURVA_API void NURVA_CALL DownProgBlockE(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
 NURVA_API void NURVA_CALL DownProgBlockU(int32_t channel, const uint8_t* Block, int32_t dest, int32_t* res, char* text);
+
+/* DownOverBlock*: Count 1 to 32 bytes that stay within one 256-byte page (dest div 256
+ * equals (dest + Count - 1) div 256, dividing toward zero). 1 "ok"; 9 "communication
+ * error" for any refusal by the programmer. No fixed pauses; about 8 s at most. */
 NURVA_API void NURVA_CALL DownOverBlockF(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
 NURVA_API void NURVA_CALL DownOverBlockE(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
 NURVA_API void NURVA_CALL DownOverBlockU(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
+
+/* DownFileBlock*: Count bytes (0 to 65535) into the memory image of the project open on
+ * the card. 1 "ok"; the memory's code with "file is encrypted" (the programmer refuses),
+ * "communication error" (header not confirmed) or "checksum error" (data not confirmed).
+ * Blocks at least 430 ms plus Count transfers. */
 NURVA_API void NURVA_CALL DownFileBlockF(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
 NURVA_API void NURVA_CALL DownFileBlockE(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
 NURVA_API void NURVA_CALL DownFileBlockU(int32_t channel, const uint8_t* Block, int32_t dest, int32_t Count,
                                          int32_t* res, char* text);
+
+/* UpFileBlock*: Count bytes (0 to 65535) of the open project's memory image into Block,
+ * which must hold Count bytes. 1 "ok"; 37 "File error" (the programmer refuses); the
+ * memory's code with "communication error" (header not confirmed) or "checksum error"
+ * (the checksum differs or did not come). When the data stops coming, the call ends at
+ * the first missing byte: the rest of the block is filled with 0x15 and the answer is
+ * "checksum error". Blocks at least 330 ms plus Count replies (a few ms each). */
 NURVA_API void NURVA_CALL UpFileBlockF(int32_t channel, uint8_t* Block, int32_t dest, int32_t Count, int32_t* res,
                                        char* text);
 NURVA_API void NURVA_CALL UpFileBlockE(int32_t channel, uint8_t* Block, int32_t dest, int32_t Count, int32_t* res,

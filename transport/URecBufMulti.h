@@ -41,8 +41,15 @@ class TUSBreader {
   // Thread control: Terminate tells the receive loop to end, WaitFor waits until it has.
   void Terminate();
   void WaitFor();
-  // Ends the receive thread while the library is being unloaded (see TOsThread).
-  void StopForUnload();
+  // Ends the receive thread while the library is being unloaded, waiting at most `ms` for
+  // its body (see TOsThread::StopForUnload). False when the thread had to be cut off: then
+  // the link must not be freed or disconnected, only ReleaseAfterCutOff'd.
+  bool StopForUnload(uint32_t ms);
+  // After the receive thread was cut off: gives its read at most `readWaitMs` to end and
+  // closes the device handles, without waiting for anything that thread would have
+  // cleared and without taking a lock it may have held. The link's memory stays (a read
+  // still in flight may target its buffer): the caller leaks the object.
+  void ReleaseAfterCutOff(uint32_t readWaitMs);
   bool Terminated() const { return FTerminated.load(); }
 
   bool Connect(int32_t Index);
@@ -76,10 +83,54 @@ class TUSBreader {
   std::string DoGetTargVolt(int32_t& Volt, int32_t& res);
   std::string DoGetFuse(char selfuse, int32_t& fuse, int32_t& res);
   // Project files on the card (ProjFiles.cpp).
+  std::string DoGetProjNames(int32_t& res);
+  std::string DoCheckFile(const std::string& FName, int32_t& res);
+  std::string DoOpenAFile(const std::string& FName, int32_t& res);
+  std::string DoCloseAFile(int32_t& res);
+  std::string DoDeleteFile(const std::string& DelFName, int32_t& res);
+  std::string DoGetFileState(int32_t& res);
   // Project parameters report (ProjParams.cpp).
+  std::string DoGetProjParams(const std::string& FName, int32_t& res);
   // Project file download (ProjDownload.cpp).
+  std::string DoDownLdFile(const std::string& FName, int32_t& res);
   // Erase, program and verify; progress status (ProgJobs.cpp, ProgStatus.cpp).
+  std::string DoEraseDevice(int32_t& res);
+  std::string DoEraseDeviceX(int32_t& res);
+  std::string DoEraseDeviceUsr(int32_t& res);
+  std::string DoProgDevice(int32_t& res);
+  std::string DoProgEEprom(int32_t& res);
+  std::string DoProgFlash(int32_t& res);
+  std::string DoProgUsrRow(int32_t& res);
+  std::string DoProgFuses(int32_t& res);
+  std::string DoProgLockBits(int32_t& res);
+  std::string DoVerifyDevice(int32_t& res);
+  std::string DoVerifyEEpromOnly(int32_t& res);
+  std::string DoVerifyFlashOnly(int32_t& res);
+  // One row of the table that drives the twelve commands above, and its exchange.
+  struct TJobCommand;
+  std::string RunJobCommand(const TJobCommand& cmd, int32_t& res);
+  // The programmer's answer to a program or verify start, read with a 3000 ms limit.
+  std::string WaitProgResult(int32_t& res);
+  // Takes the next status of a running job (or a run of equal ones) from the queue.
+  void DoProgStatus();
+  // Packets waiting in the receive queue.
+  int32_t QueuedPackets() const { return FDataQueue.Count(); }
   // Block transfers and read back (BlockTransfer.cpp, ReadBack.cpp).
+  std::string DoDownProgBlockF(const uint8_t* Block, int32_t dest, int32_t& res);
+  std::string DoDownProgBlockE(const uint8_t* Block, int32_t dest, int32_t Count, int32_t& res);
+  std::string DoDownProgBlockU(const uint8_t* Block, int32_t dest, int32_t& res);
+  std::string DoDownProgBlock(char letter, TPrgResult errCode, const uint8_t* Block, int32_t dest, int32_t Count,
+                              int32_t& res);
+  std::string DoDownOverBlock(tMemType MemType, const uint8_t* Block, int32_t dest, int32_t Count, int32_t& res);
+  std::string DoDownFileBlock(tMemType MemType, const uint8_t* Block, int32_t dest, int32_t Count, int32_t& res);
+  std::string DoUpFileBlock(tMemType MemType, uint8_t* Block, int32_t dest, int32_t Count, int32_t& res);
+  std::string DoReadBackChipF(uint8_t* pDestAddr, int32_t ChipAddr, int32_t& res);
+  std::string DoReadBackChipE(uint8_t* pDestAddr, int32_t ChipAddr, int32_t PageCount, int32_t& res);
+  std::string DoReadBackChipU(uint8_t* pDestAddr, int32_t ChipAddr, int32_t& res);
+  std::string DoReadBackChip(char letter, uint8_t* pDestAddr, int32_t ChipAddr, int32_t PageCount, int32_t& res);
+  // Shared by the block commands: the 'Q' 'u' opening, and a block's data with its checksum.
+  bool BlockOpening(bool markAbsent, bool pause, std::string& text, int32_t& res);
+  void TxBlockData(const uint8_t* Block, int32_t Count);
 
   int32_t Index() const { return FIndex; }
   uint32_t Status() const { return FStatus; }
@@ -161,6 +212,9 @@ class TUSBreader {
   uint32_t nWritten = 0;
   usbio::TUsbIoOverlapped FWriteOv;
   usbio::TUsbIoOverlapped FIoctlOv;
+  // The receive loop's read; a member so that a read left in flight by a thread that was
+  // cut off still has its record.
+  usbio::TUsbIoOverlapped FReadOv;
 
   // Agreement between the calling thread and the receive loop about the IN pipe: the loop
   // reads only while FInActive is set, and Disconnect waits until it has stopped reading.

@@ -334,15 +334,24 @@ TEST_F(CliTest, Demo) {
     steps.push_back(s["step"]);
     EXPECT_EQ(s["ok"], true) << s.dump();
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{"serial numbers", "programmer check", "init channel", "check device",
-                                             "target voltage", "low fuse", "release target"}));
+  // The check family's steps open the demo and the release ends it; the families' steps in
+  // between are checked by their own tests.
+  const std::vector<std::string> first = {"serial numbers", "programmer check", "init channel", "check device",
+                                          "target voltage", "low fuse"};
+  ASSERT_GE(steps.size(), first.size() + 1);
+  EXPECT_TRUE(std::equal(first.begin(), first.end(), steps.begin())) << j["steps"].dump();
+  EXPECT_EQ(steps.back(), "release target");
   EXPECT_EQ(j["volt"], 330);
   EXPECT_EQ(j["fuse"], 0x62);
   EXPECT_FALSE(std::filesystem::exists(j["workspace"].get<std::string>())) << "temporary directory left behind";
 
   Ran text = Nurva({"demo"});
   EXPECT_EQ(text.exit, 0);
-  EXPECT_TRUE(Has(text.out, "[8/8] release target")) << text.out;
+  const size_t last = text.out.find("] release target");
+  ASSERT_NE(last, std::string::npos) << text.out;
+  const size_t open = text.out.rfind('[', last);
+  const std::string count = text.out.substr(open + 1, last - open - 1);  // "N/N": the last of the steps
+  EXPECT_EQ(count.substr(0, count.find('/')), count.substr(count.find('/') + 1)) << text.out;
   EXPECT_TRUE(Has(text.out, "TESK at Port")) << text.out;
 
   Ran fault = Nurva({"demo", "--fault", "power-down", "--json"});

@@ -40,5 +40,9 @@ using Subcommands = std::vector<Subcommand>;
 
 // The families. Each adds its subcommands to `app`; `c` is filled in by the parse.
 void AddCheckCommands(CLI::App& app, const Common& c, Subcommands& out);  // list, check, voltage, fuse
+void AddParamsCommands(CLI::App& app, const Common& c, Subcommands& out);  // params
+void AddFileCommands(CLI::App& app, const Common& c, Subcommands& out);    // files, open, close, delete, state, download
+void AddJobCommands(CLI::App& app, const Common& c, Subcommands& out);    // erase, program, verify
+void AddBlockCommands(CLI::App& app, const Common& c, Subcommands& out);  // read, write, compare
 
 }  // namespace nurva::cli

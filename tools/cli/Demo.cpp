@@ -86,6 +86,17 @@ const DemoStep kDemoSteps[] = {
     {"check device", DemoCheckDevice},
     {"target voltage", DemoTargetVoltage},
     {"low fuse", DemoLowFuse},
+    {"download project", DemoDownloadProject},
+    {"list the card", DemoListCard},
+    {"project parameters", DemoProjectParams},
+    {"open project", DemoOpenProject},
+    {"file state", DemoFileState},
+    {"erase", DemoErase},
+    {"program", DemoProgram},
+    {"verify", DemoVerify},
+    {"job result", DemoJobResult},
+    {"read back and compare", DemoReadBackCompare},
+    {"block over a page", DemoOverBlock},
     {"release target", DemoReleaseTarget},
 };
 

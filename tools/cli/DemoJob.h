@@ -21,7 +21,7 @@ struct DemoJob {
   Output& out;
   std::filesystem::path workspace;  // temporary directory of the demo (bus, card, files)
   std::string serial;               // of the virtual programmer, 8 hex digits
-  std::string project;              // the project file on the card that is open
+  std::string project;              // the project the steps work on: the one on the card that is open, or just downloaded
   int channel = 0;                  // set by the discovery step
   std::string stepName;
   int step = 0;
@@ -53,5 +53,20 @@ bool DemoCheckDevice(DemoJob& job);
 bool DemoTargetVoltage(DemoJob& job);
 bool DemoLowFuse(DemoJob& job);
 bool DemoReleaseTarget(DemoJob& job);
+// Project files on the card and the download (demo_files.cpp).
+bool DemoDownloadProject(DemoJob& job);
+bool DemoListCard(DemoJob& job);
+bool DemoOpenProject(DemoJob& job);
+bool DemoFileState(DemoJob& job);
+// Project parameters report (demo_params.cpp).
+bool DemoProjectParams(DemoJob& job);
+// Erase, program and verify (demo_jobs.cpp).
+bool DemoErase(DemoJob& job);
+bool DemoProgram(DemoJob& job);
+bool DemoVerify(DemoJob& job);
+bool DemoJobResult(DemoJob& job);
+// Block transfers and read back (demo_blocks.cpp).
+bool DemoReadBackCompare(DemoJob& job);
+bool DemoOverBlock(DemoJob& job);
 
 }  // namespace nurva::cli

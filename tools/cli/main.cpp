@@ -4,6 +4,8 @@
 //   nurva [--channel N | --serial S] check [--target]
 //   nurva [--channel N | --serial S] voltage [--min V] [--max V]
 //   nurva [--channel N | --serial S] fuse SELECTOR [--expect HEX]
+//   nurva [--channel N | --serial S] files | open NAME | close | delete NAME | state | download FILE
+//   nurva [--channel N | --serial S] params NAME
 //   nurva demo
 // --json on any of them prints one JSON object; the exit statuses are in Codes.h. The
 // subcommands of each command family live in cmd_<family>.cpp (see Commands.h).
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
 
   Subcommands subcommands;
   AddCheckCommands(app, c, subcommands);
+  AddFileCommands(app, c, subcommands);
+  AddParamsCommands(app, c, subcommands);
+  AddJobCommands(app, c, subcommands);
+  AddBlockCommands(app, c, subcommands);
 
   DemoOptions demo;
   auto* demoCmd = app.add_subcommand("demo", "run the job on an in-process virtual programmer");

@@ -50,13 +50,22 @@ CommandSet DefaultCommands() {
   CommandSet set;
   AddIdentCommands(set);
   AddCheckCommands(set);
+  AddBlockCommands(set);
+  AddJobCommands(set);
+  AddParamsCommands(set);
+  AddFileCommands(set);
+  AddDownloadCommands(set);
   return set;
 }
 
 // ---- Exchange ----
 
 Exchange::Exchange(Firmware& fw, std::unique_lock<std::mutex>& lock)
-    : st(fw.state_), card(fw.card_), fw_(fw), lock_(lock) {}
+    : st(fw.state_), card(fw.card_), fw_(fw), lock_(lock), epoch_(fw.resetEpoch_) {}
+
+bool Exchange::Interrupted() const {
+  return fw_.stop_ || fw_.unplugWanted_ || fw_.unplugged_ || fw_.resetEpoch_ != epoch_;
+}
 
 std::optional<Bytes> Exchange::Arg(uint32_t ms) { return fw_.TakeArg(lock_, ms); }
 
@@ -107,6 +116,8 @@ void Exchange::ReplyString(std::string_view s) {
 }
 
 void Exchange::Note(const std::string& line) { fw_.Log("   " + line); }
+
+void Exchange::StartJob(Job job) { fw_.StartJobLocked(std::move(job)); }
 
 // ---- Firmware ----
 
@@ -171,8 +182,9 @@ void Firmware::VendorRequest() {
 std::optional<Bytes> Firmware::TakeArg(std::unique_lock<std::mutex>& g, uint32_t ms) {
   const uint64_t epoch = resetEpoch_;
   const auto until = Clock::now() + std::chrono::milliseconds(ms);
-  cv_.wait_until(g, until, [&] { return stop_ || epoch != resetEpoch_ || !inbox_.empty(); });
-  if (stop_ || epoch != resetEpoch_ || inbox_.empty()) {
+  // An unplug ends the wait too: the packet that asked for it is not served.
+  cv_.wait_until(g, until, [&] { return stop_ || unplugWanted_ || epoch != resetEpoch_ || !inbox_.empty(); });
+  if (stop_ || unplugWanted_ || epoch != resetEpoch_ || inbox_.empty()) {
     Log("   (argument missing: command abandoned)");
     return std::nullopt;
   }

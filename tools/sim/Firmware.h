@@ -35,6 +35,7 @@
 namespace nurva::sim {
 
 class Firmware;
+struct Job;
 
 // How long a command waits for each of its argument packets before it is abandoned.
 inline constexpr uint32_t kArgWaitMs = 1000;
@@ -63,6 +64,11 @@ class Exchange {
   void ReplyString(std::string_view s);  // length byte and characters, at most 64
 
   void Note(const std::string& line);  // for the -v log
+  // True when an Arg came back empty because the host reset the programmer, or it is being
+  // unplugged or stopped, rather than because the host sent nothing more.
+  bool Interrupted() const;
+  // Starts (or replaces) the firmware's job from inside a handler.
+  void StartJob(Job job);
   Firmware& Fw() { return fw_; }
 
  private:
@@ -70,6 +76,7 @@ class Exchange {
   Exchange(Firmware& fw, std::unique_lock<std::mutex>& lock);
   Firmware& fw_;
   std::unique_lock<std::mutex>& lock_;
+  uint64_t epoch_;
 };
 
 using Handler = std::function<void(Exchange&)>;
@@ -94,6 +101,11 @@ class CommandSet {
 // The command families.
 void AddIdentCommands(CommandSet& set);  // cmd_ident.cpp: identify
 void AddCheckCommands(CommandSet& set);  // cmd_check.cpp: card state, target control, voltage, fuses
+void AddBlockCommands(CommandSet& set);  // cmd_blocks.cpp: block transfers and read back ('Q' 'u')
+void AddJobCommands(CommandSet& set);    // cmd_jobs.cpp: erase, program, verify
+void AddParamsCommands(CommandSet& set);  // cmd_params.cpp: project protection and parameter record
+void AddFileCommands(CommandSet& set);    // cmd_files.cpp: card listing, check, open, close, delete, file state
+void AddDownloadCommands(CommandSet& set);  // cmd_download.cpp: a project file from the host onto the card
 // Every family the firmware knows.
 CommandSet DefaultCommands();
 

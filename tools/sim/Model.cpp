@@ -135,9 +135,25 @@ uint8_t CheckTarget(const Target& t, const std::array<uint8_t, 3>& expectedId) {
   return kTargetEmpty;
 }
 
+const char* BlockStageName(BlockStage s) {
+  switch (s) {
+    case BlockStage::Open: return "open";
+    case BlockStage::ReadBack: return "read";
+    case BlockStage::File: return "file";
+    case BlockStage::UpFile: return "up";
+    case BlockStage::Over: return "over";
+  }
+  return "?";
+}
+
 const char* FaultHelp() {
   return "card=missing|init|reset|check, power-down, wrong-signature, protected, not-empty, verify-error, "
-         "delay=MS, drop-reply=N[,N...], drop-packet=N[,N...] (or N+N...), silent-after=N, unplug-after=N, unplug-after-ms=MS";
+         "delay=MS, drop-reply=N[,N...], drop-packet=N[,N...] (or N+N...), silent-after=N, unplug-after=N, unplug-after-ms=MS, "
+         "protected-project[=BITS], params-refused, params-short=N, "
+         "no-start-answer, prog-timeout, job-fails=power-down|wrong-signature|protected|not-empty|timeout, device-limit=N, "
+         "block-refuse=open|read|file|up|over[,...], target-comm, late-target-fault, block-no-cr, block-checksum, "
+         "block-short=N, data-stops=N, "
+         "card-refuse, file-missing, time-refuse, checksum-refuse=N, download-stops=N";
 }
 
 bool ParseFault(std::string_view spec, Faults& f, std::string* err) {
@@ -156,12 +172,56 @@ bool ParseFault(std::string_view spec, Faults& f, std::string* err) {
   };
   static const Flag flags[] = {{"power-down", &Faults::powerDown},       {"wrong-signature", &Faults::wrongSignature},
                                {"protected", &Faults::protectedTarget}, {"not-empty", &Faults::notEmpty},
-                               {"verify-error", &Faults::verifyError}};
+                               {"verify-error", &Faults::verifyError},  {"params-refused", &Faults::paramsRefused},
+                               {"no-start-answer", &Faults::noStartAnswer}, {"prog-timeout", &Faults::progTimeout},
+                               {"target-comm", &Faults::targetComm},    {"late-target-fault", &Faults::lateTargetFault},
+                               {"block-no-cr", &Faults::blockNoCr},     {"block-checksum", &Faults::blockChecksum},
+                               {"card-refuse", &Faults::cardRefuse},    {"file-missing", &Faults::fileMissing},
+                               {"time-refuse", &Faults::timeRefuse}};
   for (const Flag& fl : flags) {
     if (key != fl.name) continue;
     if (hasValue) return fail("fault '" + key + "' takes no value");
     f.*(fl.member) = true;
     return true;
+  }
+
+  if (key == "protected-project") {
+    // All three features unless a set is given.
+    long long bits = 0x07;
+    if (hasValue && (!ParseNumber(value, bits) || bits < 0 || bits > 0xFF))
+      return fail("protected-project takes a feature byte 0..255");
+    f.protectedProject = static_cast<uint8_t>(bits);
+    return true;
+  }
+
+  if (key == "block-refuse") {
+    std::string_view rest = value;
+    if (!hasValue || rest.empty()) return fail("block-refuse needs stages: open, read, file, up, over");
+    while (!rest.empty()) {
+      const size_t comma = rest.find_first_of(",+");
+      const std::string name = Lower(rest.substr(0, comma));
+      bool known = false;
+      for (auto st : {BlockStage::Open, BlockStage::ReadBack, BlockStage::File, BlockStage::UpFile, BlockStage::Over})
+        if (name == BlockStageName(st)) {
+          f.blockRefuse.insert(st);
+          known = true;
+        }
+      if (!known) return fail("block-refuse stage '" + name + "' is not open, read, file, up or over");
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    }
+    return true;
+  }
+
+  if (key == "job-fails") {
+    static const std::pair<const char*, uint8_t> kinds[] = {
+        {"power-down", kTargetPowerDown}, {"wrong-signature", kTargetWrongId}, {"protected", kTargetProtected},
+        {"not-empty", kTargetNotEmpty},   {"timeout", 0x08}};
+    for (const auto& [name, status] : kinds) {
+      if (Lower(value) != name) continue;
+      f.jobFails = status;
+      return true;
+    }
+    return fail("job-fails must be power-down, wrong-signature, protected, not-empty or timeout");
   }
 
   if (key == "card") {
@@ -200,7 +260,13 @@ bool ParseFault(std::string_view spec, Faults& f, std::string* err) {
   };
   static const Count counts[] = {{"silent-after", &Faults::silentAfter},
                                  {"unplug-after", &Faults::unplugAfter},
-                                 {"unplug-after-ms", &Faults::unplugAfterMs}};
+                                 {"unplug-after-ms", &Faults::unplugAfterMs},
+                                 {"params-short", &Faults::paramsShort},
+                                 {"device-limit", &Faults::deviceLimit},
+                                 {"block-short", &Faults::blockShort},
+                                 {"data-stops", &Faults::dataStops},
+                                 {"checksum-refuse", &Faults::checksumRefuse},
+                                 {"download-stops", &Faults::downloadStops}};
   for (const Count& c : counts) {
     if (key != c.name) continue;
     if (!number(0, 1000000000, v)) return fail(key + " needs a number");

@@ -82,6 +82,11 @@ const DevicePreset* FindPreset(std::string_view name);  // case-insensitive
 // A fresh chip of `preset`: erased memories, factory fuses.
 Target MakeTarget(const DevicePreset& preset);
 
+// Stages of the block commands (after 'Q' 'u') that a fault can make refuse: the opening,
+// the read-back go-ahead, the file block's memory letter, the up-file 'r', the over block.
+enum class BlockStage : uint8_t { Open, ReadBack, File, UpFile, Over };
+const char* BlockStageName(BlockStage s);
+
 // Faults one virtual programmer shows. The target and card faults are applied to the
 // state when the programmer starts; the link faults act on every packet.
 struct Faults {
@@ -92,6 +97,29 @@ struct Faults {
   bool protectedTarget = false;
   bool notEmpty = false;
   bool verifyError = false;
+  // jobs
+  bool noStartAnswer = false;          // program and verify starts get no answer
+  bool progTimeout = false;            // starts are answered 0x08 (the programmer timed out)
+  std::optional<uint8_t> jobFails;     // a started job ends after its first step with this status
+  int deviceLimit = -1;                // after this many programmed devices, jobs end with 0x0F
+  // project parameters
+  std::optional<uint8_t> protectedProject;  // the protection reply claims these features
+  bool paramsRefused = false;               // the parameter record is refused
+  int paramsShort = -1;                     // the parameter record goes out cut to this many bytes
+  // block transfers and read back
+  std::set<BlockStage> blockRefuse;  // these stages answer NAK where they would go ahead
+  bool targetComm = false;           // the target does not answer on its interface (status 7)
+  bool lateTargetFault = false;      // power down, wrong ID, protection show only after a program block's data
+  bool blockNoCr = false;            // block headers and program-block data are not confirmed with CR
+  bool blockChecksum = false;        // checksums sent are wrong; blocks received are not confirmed
+  int blockShort = -1;               // a read-back block packet holds only this many bytes
+  int dataStops = -1;                // after this many data bytes of a block nothing more comes
+  // card files and download
+  bool cardRefuse = false;   // the card refuses to list, create and delete files
+  bool fileMissing = false;  // the card finds none of its files
+  bool timeRefuse = false;   // a download's time stamp is refused
+  int checksumRefuse = -1;   // this block of a download (1 = the first) is refused as corrupt
+  int downloadStops = -1;    // after acknowledging this many blocks the programmer stops answering
   // link
   uint32_t replyDelayMs = 0;      // every reply packet goes out this much later
   std::set<int> dropReplies;      // these reply packets (1 = the first) are never sent
@@ -116,6 +144,7 @@ struct Counters {
   int unknownCommands = 0;
   int strayPackets = 0;   // packets outside any command
   int vendorRequests = 0;
+  int devicesProgrammed = 0;  // programming jobs that ended well
 };
 
 struct State {
