@@ -12,74 +12,14 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/cli/CliHarness.h"
 #include "tests/sim/SimHarness.h"
-
-extern char** environ;
 
 using namespace nurva;
 using namespace nurva::test;
 using nlohmann::json;
 
 namespace {
-
-struct Ran {
-  int exit = -1;
-  std::string out, err;
-  json Json() const { return json::parse(out); }
-};
-
-// Runs `bin` with `args` to its end.
-Ran Program(const char* bin, std::vector<std::string> args) {
-  args.insert(args.begin(), bin);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  int outPipe[2], errPipe[2];
-  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return {};
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
-  posix_spawn_file_actions_addclose(&fa, outPipe[0]);
-  posix_spawn_file_actions_addclose(&fa, errPipe[0]);
-  pid_t pid = 0;
-  Ran r;
-  const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  if (rc != 0) {
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    return r;
-  }
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* into[2] = {&r.out, &r.err};
-  int open = 2;
-  while (open > 0 && ::poll(fds, 2, 60000) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-      char buf[4096];
-      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        into[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
-  for (auto& f : fds)
-    if (f.fd >= 0) ::close(f.fd);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
-}
-
-// Runs nurva with `args`; the bus is the test's ($NURVA_VUSB_DIR set by TestBus).
-Ran Nurva(std::vector<std::string> args) { return Program(NURVA_CLI_BIN, std::move(args)); }
 
 // nurva-sim running beside the test, its output in a file.
 class SimProcess {
@@ -123,8 +63,6 @@ bool WaitFor(const std::filesystem::path& p, int ms) {
   }
   return false;
 }
-
-bool Has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
 class CliTest : public ::testing::Test {
  protected:

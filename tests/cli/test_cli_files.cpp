@@ -1,57 +1,19 @@
 // `nurva files`, `open`, `close`, `delete`, `state` and `download` against a virtual
 // programmer: text and JSON, exit statuses, and the demo's file steps.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tests/cli/CliHarness.h"
 #include "tests/sim/SimHarness.h"
-
-extern char** environ;
 
 using namespace nurva;
 using namespace nurva::test;
 using nlohmann::json;
 
 namespace {
-
-struct Ran {
-  int exit = -1;
-  std::string out;  // standard output and standard error
-  json Json() const { return json::parse(out); }
-};
-
-Ran Nurva(std::vector<std::string> args, const std::filesystem::path& tmp) {
-  args.insert(args.begin(), NURVA_CLI_BIN);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const auto outFile = tmp / "out.txt";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  pid_t pid = 0;
-  Ran r;
-  const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  if (rc != 0) return r;
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  std::ifstream in(outFile);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  r.out = ss.str();
-  return r;
-}
-
-bool Has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
 class CliFiles : public ::testing::Test {
  protected:

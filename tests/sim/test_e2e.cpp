@@ -5,26 +5,13 @@
 #include <functional>
 
 #include "api/NURVA_DLL.h"
+#include "tests/sim/E2eFixture.h"
 #include "tests/sim/SimHarness.h"
 
 using namespace nurva;
 using namespace nurva::test;
 
 namespace {
-
-struct Answer {
-  int32_t res;
-  std::string text;
-};
-
-template <class Fn>
-Answer Call(Fn fn, int32_t channel) {
-  Answer a{99, {}};
-  char text[NURVA_TEXT_BUFFER_SIZE] = "#";
-  fn(channel, &a.res, text);
-  a.text = text;
-  return a;
-}
 
 class EndToEnd : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "api/NURVA_DLL.h"
+#include "tests/sim/E2eFixture.h"
 #include "tests/sim/SimHarness.h"
 
 using namespace nurva;
@@ -14,18 +15,10 @@ using namespace nurva::test;
 
 namespace {
 
-struct Answer {
-  int32_t res;
-  std::string text;
-};
-
+// A call on channel 0 with `args` between the channel and the result.
 template <class Fn, class... A>
 Answer Xfer(Fn fn, A... args) {
-  Answer a{99, {}};
-  char text[NURVA_TEXT_BUFFER_SIZE] = "#";
-  fn(0, args..., &a.res, text);
-  a.text = text;
-  return a;
+  return Call(fn, 0, args...);
 }
 
 class BlocksEndToEnd : public ::testing::Test {

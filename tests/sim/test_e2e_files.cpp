@@ -6,26 +6,13 @@
 #include <fstream>
 
 #include "api/NURVA_DLL.h"
+#include "tests/sim/E2eFixture.h"
 #include "tests/sim/SimHarness.h"
 
 using namespace nurva;
 using namespace nurva::test;
 
 namespace {
-
-struct Answer {
-  int32_t res;
-  std::string text;
-};
-
-template <class Fn>
-Answer Call(Fn fn) {
-  Answer a{99, {}};
-  std::string text(4096, '\0');
-  fn(0, &a.res, text.data());
-  a.text = text.c_str();
-  return a;
-}
 
 class FilesEndToEnd : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "api/NURVA_DLL.h"
+#include "tests/sim/E2eFixture.h"
 #include "tests/sim/SimHarness.h"
 
 using namespace nurva;
@@ -13,19 +14,6 @@ using namespace nurva::test;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-struct Answer {
-  int32_t res;
-  std::string text;
-};
-
-Answer Call(void (*fn)(int32_t, int32_t*, char*), int32_t channel = 0) {
-  Answer a{99, {}};
-  char text[NURVA_TEXT_BUFFER_SIZE] = "#";
-  fn(channel, &a.res, text);
-  a.text = text;
-  return a;
-}
 
 bool Running(int32_t res) { return res == 1 || res == 15 || (res >= 21 && res <= 26); }
 

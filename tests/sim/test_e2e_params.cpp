@@ -5,6 +5,7 @@
 #include <string>
 
 #include "api/NURVA_DLL.h"
+#include "tests/sim/E2eFixture.h"
 #include "tests/sim/SimHarness.h"
 
 using namespace nurva;
@@ -12,18 +13,7 @@ using namespace nurva::test;
 
 namespace {
 
-struct Answer {
-  int32_t res;
-  std::string text;
-};
-
-Answer Report(const char* name) {
-  Answer a{99, {}};
-  std::string text(4096, '#');
-  GetProjParams(0, name, &a.res, text.data());
-  a.text = text.c_str();
-  return a;
-}
+Answer Report(const char* name) { return Call(GetProjParams, 0, name); }
 
 // A project with every line of the report set to a known value.
 sim::Project FixedProject() {
