@@ -75,7 +75,7 @@ bool TUSBreader::BlockOpening(bool markAbsent, bool pause, std::string& text, in
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'Q');
   TxChar(kBlockPrefix);
-  if (pause) usbio::SleepMs(kOpeningPauseMs);
+  if (pause) LinkPause(kOpeningPauseMs);
   char ch;
   RxChar(ch);
   if (ch == kNAK) {
@@ -173,18 +173,18 @@ std::string TUSBreader::DoDownFileBlock(tMemType MemType, const uint8_t* Block, 
   std::string text;
   if (!BlockOpening(true, true, text, res)) return text;
   TxChar(s.letter);
-  usbio::SleepMs(kHeaderPauseMs);
+  LinkPause(kHeaderPauseMs);
   char ch;
   RxChar(ch);
   if (ch != kACK) return Answer(res, s.errCode, "file is encrypted");
   TxLongWord(dest);
-  usbio::SleepMs(kHeaderPauseMs);
+  LinkPause(kHeaderPauseMs);
   TxWord(static_cast<uint16_t>(Count));
-  usbio::SleepMs(kHeaderPauseMs);
+  LinkPause(kHeaderPauseMs);
   RxChar(ch);
   if (ch != kCR) return Answer(res, s.errCode, "communication error");
   TxBlockData(Block, Count);
-  usbio::SleepMs(kFileChecksumPauseMs);
+  LinkPause(kFileChecksumPauseMs);
   RxChar(ch);
   if (ch != kCR) return Answer(res, s.errCode, "checksum error");
   return Answer(res, TPrgResult::resOk, "ok");
@@ -199,13 +199,13 @@ std::string TUSBreader::DoUpFileBlock(tMemType MemType, uint8_t* Block, int32_t 
   RxChar(ch);
   if (ch == kNAK) return Answer(res, TPrgResult::FileErr, "File error");
   TxChar(s.letter);
-  usbio::SleepMs(kHeaderPauseMs);
+  LinkPause(kHeaderPauseMs);
   TxLongWord(dest);
-  usbio::SleepMs(kHeaderPauseMs);
+  LinkPause(kHeaderPauseMs);
   TxWord(static_cast<uint16_t>(Count));
-  usbio::SleepMs(kHeaderPauseMs);
+  LinkPause(kHeaderPauseMs);
   RxChar(ch);
-  usbio::SleepMs(kUpFileHeaderPauseMs);
+  LinkPause(kUpFileHeaderPauseMs);
   if (ch != kCR) return Answer(res, s.errCode, "communication error");
   uint32_t sum = 0;
   for (int32_t i = 0; i < Count; ++i) {

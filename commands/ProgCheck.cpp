@@ -58,7 +58,7 @@ std::string TUSBreader::DoCheckProgrammer(int32_t& res) {
   }
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'G');
-  usbio::SleepMs(kReplySettleMs);
+  LinkPause(kReplySettleMs);
   char ch;
   RxChar(ch);
   struct CardFault {
@@ -187,7 +187,7 @@ std::string TUSBreader::DoGetFuse(char selfuse, int32_t& fuse, int32_t& res) {
   TxCmd(TCmdTyp::TESKcmd, 'Q');
   TxChar('g');
   TxChar(selfuse);
-  usbio::SleepMs(kReplySettleMs);
+  LinkPause(kReplySettleMs);
   char r1, r2, r3;
   RxChar(r1);
   if (r1 != kCR) {

@@ -154,7 +154,7 @@ std::string TUSBreader::DoDownLdFile(const std::string& FName, int32_t& res) {
   } while (remaining > 0);
 
   std::vector<uint8_t>().swap(data);
-  usbio::SleepMs(kFinalReplyPauseMs);
+  LinkPause(kFinalReplyPauseMs);
   char last;
   RxChar(last);
   if (ok && last != kNAK) {

@@ -47,7 +47,7 @@ std::string TUSBreader::DoGetProjNames(int32_t& res) {
   if (!PresenceCheck(text, res)) return text;
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'C');
-  usbio::SleepMs(kCardCheckSettleMs);
+  LinkPause(kCardCheckSettleMs);
   char r;
   RxChar(r);
   if (r != kCardListable && r != kCardListableToo) {
@@ -57,9 +57,9 @@ std::string TUSBreader::DoGetProjNames(int32_t& res) {
   }
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'l');
-  usbio::SleepMs(kListCmdPauseMs);
+  LinkPause(kListCmdPauseMs);
   TxString(Name64(kListPattern));
-  usbio::SleepMs(kListPatternPauseMs);
+  LinkPause(kListPatternPauseMs);
   SetRXTimeOut(kDefaultRxTimeOutMs);
 
   std::string list;
@@ -85,16 +85,16 @@ std::string TUSBreader::DoGetProjNames(int32_t& res) {
 std::string TUSBreader::DoCheckFile(const std::string& FName, int32_t& res) {
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'c');
-  usbio::SleepMs(kCheckPauseMs);
+  LinkPause(kCheckPauseMs);
   TxString(Name64(TrimName(FName)));
-  usbio::SleepMs(kCheckPauseMs);
+  LinkPause(kCheckPauseMs);
   char r1, r2;
   RxChar(r1);
   if (r1 == kNAK) {
     res = Ord(TPrgResult::FileExist);
     return "MMC File Exist";
   }
-  usbio::SleepMs(kCheckPauseMs);
+  LinkPause(kCheckPauseMs);
   RxChar(r2);
   if (r2 == kNAK) {
     res = Ord(TPrgResult::invFile);
@@ -111,7 +111,7 @@ std::string TUSBreader::DoOpenAFile(const std::string& FName, int32_t& res) {
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'Q');
   TxChar('O');
-  usbio::SleepMs(kOpenPauseMs);
+  LinkPause(kOpenPauseMs);
   TxString(Name64(FName));
   char r;
   RxChar(r);

@@ -51,7 +51,7 @@ std::string TUSBreader::DoGetProjParams(const std::string& FName, int32_t& res) 
 
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, kCmdParamRecord);
-  usbio::SleepMs(kNameSettleMs);
+  LinkPause(kNameSettleMs);
   TString64 name{};
   name.Assign(Trimmed(FName));
   TxString(name);
@@ -76,7 +76,7 @@ std::string TUSBreader::DoGetProjParams(const std::string& FName, int32_t& res) 
   char announced = 0;
   RxChar(announced);
   const uint16_t length = static_cast<uint8_t>(announced);
-  usbio::SleepMs(kRecordSettleMs);
+  LinkPause(kRecordSettleMs);
   // Zeroed first: fields beyond the bytes that came read as zero. The packet is taken
   // even when the announcement is too long, so it cannot pass for a later reply.
   TProjParamRec rec;

@@ -77,7 +77,7 @@ std::string TUSBreader::DoReadBackChip(char letter, uint8_t* pDestAddr, int32_t 
   FlushBuffer();
   TxCmd(TCmdTyp::TESKcmd, 'Q');
   TxChar(kBlockPrefix);
-  usbio::SleepMs(kOpeningPauseMs);
+  LinkPause(kOpeningPauseMs);
   char ch;
   RxChar(ch);
   if (ch == kNAK) return answer(TPrgResult::FileErr, TPrgResult::FileErr, "File error");
@@ -103,7 +103,7 @@ std::string TUSBreader::DoReadBackChip(char letter, uint8_t* pDestAddr, int32_t 
   TxChar(letter);
   TxLongWord(ChipAddr);
   if (lengthFromHost) {
-    usbio::SleepMs(kLengthPauseMs);
+    LinkPause(kLengthPauseMs);
     TxWord(static_cast<uint16_t>(PageCount));
   }
 

@@ -86,7 +86,7 @@ void TUSBRdrLst::ReleaseForUnload() {
 }
 
 bool TUSBRdrLst::EnumDevices() {
-  usbio::SleepMs(kEnumStartPauseMs);
+  LinkPause(kEnumStartPauseMs);
   bool result = false;
   for (int32_t j = 0; j < kMaxLinks; ++j) {
     usbio::DispatchPendingWindowMessages();
@@ -145,7 +145,7 @@ bool TUSBRdrLst::IdentifyAt(int32_t j, bool& result, bool& endEarly) {
       return false;
     }
     link->SendVendorRequest();
-    usbio::SleepMs(pause);
+    LinkPause(pause);
     link->Disconnect();
   }
 

@@ -112,7 +112,7 @@ void TUSBreader::Execute() {
       case IoStart::Completed:
         if (bytes > 2) {
           PushPacket(static_cast<uint16_t>(bytes));
-          FStopEvent.WaitFor(kPacketPauseMs);
+          PauseAfterPacket();
         }
         break;
       case IoStart::Failed:
@@ -137,7 +137,7 @@ void TUSBreader::Execute() {
             } else if (ov.GetResult(bytes, status)) {
               if (bytes > 2) {
                 PushPacket(static_cast<uint16_t>(bytes));
-                FStopEvent.WaitFor(kPacketPauseMs);
+                PauseAfterPacket();
               }
             } else if (status == kErrIoIncomplete) {
               continue;  // woken without a completed transfer: keep waiting
@@ -163,6 +163,15 @@ void TUSBreader::Execute() {
 }
 
 void TUSBreader::PushPacket(uint16_t Size) { FDataQueue.Push(FBuffer, Size); }
+
+// The receive loop's pause after each inbound packet; a stop ends it early.
+void TUSBreader::PauseAfterPacket() {
+  if (TTimeSeam* seam = CurrentTimeSeam()) {
+    seam->Pause(kPacketPauseMs);
+    return;
+  }
+  FStopEvent.WaitFor(kPacketPauseMs);
+}
 
 void TUSBreader::StopReading() {
   std::unique_lock<std::mutex> g(FIoLock);
@@ -374,8 +383,10 @@ bool TUSBreader::RxPacket(void* Value, uint16_t& Size) {
     return true;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(FRxTimeOut);
+  TTimeSeam* seam = CurrentTimeSeam();
   for (;;) {
-    if (!FDataQueue.Event().WaitFor(MsLeft(deadline))) {
+    const uint32_t left = MsLeft(deadline);
+    if (seam ? !seam->AwaitPacket(FDataQueue, left) : !FDataQueue.Event().WaitFor(left)) {
       Size = 0;
       return false;
     }

@@ -12,6 +12,7 @@
 #include "common/uGlobals.h"
 #include "transport/Framing.h"
 #include "transport/MsgQueue.h"
+#include "transport/TimeSeam.h"
 #include "usbio/OsThread.h"
 #include "usbio/OsWait.h"
 #include "usbio/USBIO.h"
@@ -161,7 +162,7 @@ class TUSBreader {
   template <class Receive>
   bool AwaitReply(int attempts, uint32_t pauseMs, Receive&& receive) {
     for (int i = 0; i < attempts; ++i) {
-      if (pauseMs != 0) usbio::SleepMs(pauseMs);
+      if (pauseMs != 0) LinkPause(pauseMs);
       if (receive()) return true;
     }
     return false;
@@ -191,6 +192,7 @@ class TUSBreader {
  private:
   void Execute();
   void PushPacket(uint16_t Size);
+  void PauseAfterPacket();
   // Ends the receive loop's use of the IN pipe; returns when it no longer reads from it.
   void StopReading();
   void CloseHandles();
