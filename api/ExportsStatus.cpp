@@ -1,5 +1,7 @@
-// Export of the progress status. Its frame differs from the other channel calls: it sets
-// no busy mark, and it lets the link take the job's pending statuses before it answers.
+// Export of the progress status: the link takes the job's pending statuses, then answers
+// with the newest. Like every channel call it holds the channel's busy mark while it reads,
+// so a poll and another call on the same channel (or two polls) never share the link's
+// receive queue and fields: whichever comes second answers "Busy".
 #include "api/CallPattern.h"
 #include "api/NURVA_DLL.h"
 
@@ -9,28 +11,12 @@ using namespace nurva::api;
 extern "C" {
 
 NURVA_API void NURVA_CALL GetProgStatus(int32_t channel, int32_t* res, char* text) {
-  int32_t local = res ? *res : 0;
-  std::string t;
-  try {
-    // Not taken again when this thread holds it already (a poll from a message pass).
-    SharedListLock lock;
-    // The channel check comes first: while another call runs on the channel (its busy
-    // mark set) the poll would take that call's replies, so the statuses stay queued for
-    // the next poll and the answer is "Busy".
-    if (CheckChannel(channel, local, t)) {
-      TUSBRdrLst& list = *lock.List();
-      list.ProgStatus(channel);
-      t = list.GetProgStatus(channel, local);
-    }
-  } catch (...) {
-    t = kInternalErrorText;
-    local = Ord(kInternalErrorRes);
-  }
-  if (res) *res = local;
-  try {
-    CopyText(t, text);
-  } catch (...) {
-  }
+  // While another call runs on the channel the poll would take that call's replies: the
+  // statuses stay queued for the next poll and the answer is "Busy".
+  ChannelCall(channel, res, text, true, [channel](TUSBRdrLst& list, int32_t& code) {
+    list.ProgStatus(channel);
+    return list.GetProgStatus(channel, code);
+  });
 }
 
 }  // extern "C"

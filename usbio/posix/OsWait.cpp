@@ -22,7 +22,8 @@ int WaitForAny(const WaitItem* items, int n, uint32_t ms) {
   for (;;) {
     int timeout = -1;
     if (ms != kInfinite) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      // Rounded up: a wait never ends before its time (truncated, a 3 ms pause lasted 2 ms).
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       timeout = left < 0 ? 0 : static_cast<int>(left);
     }
     int r = ::poll(fds, static_cast<nfds_t>(n), timeout);
@@ -30,7 +31,10 @@ int WaitForAny(const WaitItem* items, int n, uint32_t ms) {
       if (errno == EINTR) continue;
       return kWaitFailed;
     }
-    if (r == 0) return kWaitTimedOut;
+    if (r == 0) {
+      if (ms == kInfinite || Clock::now() < deadline) continue;
+      return kWaitTimedOut;
+    }
     for (int i = 0; i < n; ++i) {
       // A hang-up or error on an I/O item also ends its wait: the I/O has completed (with a failure).
       if (fds[i].revents & (items[i].events | POLLHUP | POLLERR | POLLNVAL)) return i;
