@@ -13,6 +13,9 @@ constexpr int kMaxVerifyDrain = 20;
 
 constexpr char kStatusVerifyError = 0x06;
 
+// The status of a link whose programmer has been unplugged (the presence check's text).
+constexpr const char* kGoneText = "TESK not found";
+
 // Final and error statuses: text, code, and whether the job is over.
 struct FixedStatus {
   char status;
@@ -54,13 +57,23 @@ constexpr MemoryStatus kMemoryStatuses[] = {
 void TUSBreader::DoProgStatus() {
   // Every read here waits at most the status limit; the collapse and the drain read only
   // packets already queued.
-  auto read = [this] {
+  bool got = false;
+  auto read = [this, &got] {
     RxLimit limit(*this, kStatusWaitMs);
     char c;
-    RxChar(c);
+    got = RxChar(c);
     return c;
   };
   char s = read();
+  if (!got && DeviceGone()) {
+    // The programmer was unplugged and its last statuses are taken: no job runs any more,
+    // and a host polling for the job's end gets an answer that ends its loop.
+    FlastStat = s;
+    Msg = kGoneText;
+    Fres = TPrgResult::noProg;
+    OpMode = TOpMode::opIdle;
+    return;
+  }
   if (s == FlastStat) {
     for (int i = 0; i < kMaxRunCollapse && QueuedPackets() > 0; ++i) {
       s = read();

@@ -14,8 +14,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Rounded up, so a limit of n ms is never cut short by the part of a millisecond gone.
 uint32_t MsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left <= 0 ? 0u : static_cast<uint32_t>(left);
 }
 
@@ -40,7 +41,7 @@ bool FinishWithin(TUsbIoOverlapped& ov, Clock::time_point deadline, uint32_t& by
 }  // namespace
 
 TUSBreader::TUSBreader(TUSBRdrLst* AOwner) : FOwner(AOwner) {
-  if (!FStopEvent.Valid() || !FWakeEvent.Valid() || !FThread.Start([this] { Execute(); }))
+  if (!FStopEvent.Valid() || !FWakeEvent.Valid() || !FReadyEvent.Valid() || !FThread.Start([this] { Execute(); }))
     throw std::runtime_error("cannot start the receive thread");
 }
 
@@ -95,13 +96,14 @@ void TUSBreader::Execute() {
     TUsbIoPipe* in = nullptr;
     {
       std::lock_guard<std::mutex> g(FIoLock);
-      if (FInActive && FPipeIn) {
+      if (FInActive && FPipeIn && !FDeviceGone.load()) {
         in = FPipeIn.get();
         FLoopReading = true;
       }
     }
     if (!in) {
-      FStopEvent.WaitFor(kIdlePollMs);
+      WaitItem items[2] = {FStopEvent.Item(), FReadyEvent.Item()};
+      if (WaitForAny(items, 2, kIdlePollMs) == 1) FReadyEvent.ResetEvent();
       continue;
     }
 
@@ -116,6 +118,7 @@ void TUSBreader::Execute() {
         }
         break;
       case IoStart::Failed:
+        NoteFailure(status);
         // A read that fails at once (an unplugged device) would otherwise be reissued in a
         // tight loop until the link is disconnected.
         {
@@ -141,6 +144,8 @@ void TUSBreader::Execute() {
               }
             } else if (status == kErrIoIncomplete) {
               continue;  // woken without a completed transfer: keep waiting
+            } else {
+              NoteFailure(status);
             }
           } else if (w == 2) {
             ov.Cancel();  // Disconnect wants the pipe back
@@ -163,6 +168,12 @@ void TUSBreader::Execute() {
 }
 
 void TUSBreader::PushPacket(uint16_t Size) { FDataQueue.Push(FBuffer, Size); }
+
+// The handles stay open: the receive loop stops reading, a command in progress ends at its
+// next send or wait, and Disconnect closes them once no I/O is in flight.
+void TUSBreader::NoteFailure(uint32_t status) {
+  if (IsDeviceGone(status)) FDeviceGone.store(true);
+}
 
 // The receive loop's pause after each inbound packet; a stop ends it early.
 void TUSBreader::PauseAfterPacket() {
@@ -198,6 +209,7 @@ bool TUSBreader::Connect(int32_t Index) {
   FUSBHandle = kNoHandle;
 
   CloseHandles();
+  FDeviceGone.store(false);
   FUSBDev = std::make_unique<TUsbIo>();
   FUSBDevList = TUsbIo::CreateDeviceList(&DeviceInterfaceGuid);
 
@@ -233,6 +245,7 @@ bool TUSBreader::Connect(int32_t Index) {
     std::lock_guard<std::mutex> g(FIoLock);
     FInActive = true;
   }
+  FReadyEvent.SetEvent();
   Fres = TPrgResult::progFound;
   FlushBuffer();
   return true;
@@ -277,7 +290,7 @@ void TUSBreader::Disconnect() {
 void TUSBreader::FlushBuffer() { FDataQueue.Clear(); }
 
 bool TUSBreader::PresenceCheck(std::string& text, int32_t& res) const {
-  if (Fres != TPrgResult::resNone && Fres != TPrgResult::noProg) return true;
+  if (!FDeviceGone.load() && Fres != TPrgResult::resNone && Fres != TPrgResult::noProg) return true;
   text = "TESK not found";
   res = Ord(TPrgResult::noProg);
   return false;
@@ -309,7 +322,10 @@ bool TUSBreader::WritePipe(const void* Buf, uint16_t Size, uint32_t& Written) {
       case IoStart::Failed:
         break;
     }
-    if (ok) nWritten = bytes;
+    if (ok)
+      nWritten = bytes;
+    else
+      NoteFailure(status);
   }
   Written = nWritten;
   return ok;
@@ -317,7 +333,7 @@ bool TUSBreader::WritePipe(const void* Buf, uint16_t Size, uint32_t& Written) {
 
 bool TUSBreader::TxPacket(const void* Data, uint16_t Size) {
   if (Size == 0) return true;
-  if (FUSBHandle == kNoHandle) return false;
+  if (!Connected()) return false;
   uint8_t frame[kFrameBufferSize];
   size_t len = BuildFrame(Data, Size, frame);
   if (len == 0) return false;  // larger than a frame holds
@@ -385,8 +401,21 @@ bool TUSBreader::RxPacket(void* Value, uint16_t& Size) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(FRxTimeOut);
   TTimeSeam* seam = CurrentTimeSeam();
   for (;;) {
+    // Nothing more comes from a gone device; the packets it sent before are taken above.
+    if (FDeviceGone.load() && FDataQueue.Count() == 0) {
+      Size = 0;
+      return false;
+    }
     const uint32_t left = MsLeft(deadline);
-    if (seam ? !seam->AwaitPacket(FDataQueue, left) : !FDataQueue.Event().WaitFor(left)) {
+    bool got;
+    if (seam) {
+      got = seam->AwaitPacket(FDataQueue, left);
+    } else {
+      // In slices, so that an unplug during the wait ends it within one slice.
+      got = FDataQueue.Event().WaitFor(left < kIdlePollMs ? left : kIdlePollMs);
+      if (!got && MsLeft(deadline) > 0) continue;
+    }
+    if (!got) {
       Size = 0;
       return false;
     }
@@ -455,6 +484,7 @@ bool TUSBreader::IoctlWait(TUsbIo& dev, uint32_t code, const void* in, uint32_t 
       FStatus = status;
       break;
   }
+  if (!ok) NoteFailure(status);
   bytesReturned = bytes;
   return ok;
 }

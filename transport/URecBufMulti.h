@@ -55,7 +55,11 @@ class TUSBreader {
 
   bool Connect(int32_t Index);
   void Disconnect();
-  bool Connected() const { return FUSBHandle != kNoHandle; }
+  // An open device whose pipes have not reported it gone.
+  bool Connected() const { return FUSBHandle != kNoHandle && !FDeviceGone.load(); }
+  // Set once a transfer failed because the device was unplugged; only the next Connect
+  // (a new discovery) clears it. Until then the link counts as having no programmer.
+  bool DeviceGone() const { return FDeviceGone.load(); }
 
   void FlushBuffer();
   void SetRXTimeOut(uint32_t ms) { FRxTimeOut = ms; }
@@ -193,6 +197,8 @@ class TUSBreader {
   void Execute();
   void PushPacket(uint16_t Size);
   void PauseAfterPacket();
+  // Marks the device gone when `status` (of a failed transfer or request) says so.
+  void NoteFailure(uint32_t status);
   // Ends the receive loop's use of the IN pipe; returns when it no longer reads from it.
   void StopReading();
   void CloseHandles();
@@ -225,8 +231,14 @@ class TUSBreader {
   bool FInActive = false;
   bool FLoopReading = false;
   usbio::TSimpleEvent FWakeEvent;
+  // Set by Connect once the IN pipe may be read, so an idle loop starts reading at once
+  // instead of at its next poll (the first reply would otherwise wait up to 20 ms).
+  usbio::TSimpleEvent FReadyEvent;
 
   std::atomic<bool> FTerminated{false};
+  // Written by whichever thread sees the failure (the receive loop, or a calling thread's
+  // write); read by both.
+  std::atomic<bool> FDeviceGone{false};
   usbio::TOsThread FThread;
 };
 

@@ -113,5 +113,13 @@ inline constexpr uint32_t kErrNoMoreItems = 259;         // ERROR_NO_MORE_ITEMS
 inline constexpr uint32_t kErrWaitTimeout = 258;         // WAIT_TIMEOUT
 inline constexpr uint32_t kErrDeviceNotConnected = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr uint32_t kErrOperationAborted = 995;    // ERROR_OPERATION_ABORTED
+inline constexpr uint32_t kErrDevNotExist = 55;          // ERROR_DEV_NOT_EXIST
+
+// True for the statuses with which a transfer or request fails once its device has been
+// unplugged (the bus connection closed, or the driver's device-removed status): nothing
+// on that handle can succeed again.
+constexpr bool IsDeviceGone(uint32_t status) {
+  return status == kErrDeviceNotConnected || status == kErrDevNotExist;
+}
 
 }  // namespace nurva::usbio
