@@ -87,7 +87,10 @@ bool TUSBreader::BlockOpening(bool markAbsent, bool pause, std::string& text, in
 
 // Sends the first `Count` bytes of `Block`, one packet each, then their checksum.
 void TUSBreader::TxBlockData(const uint8_t* Block, int32_t Count) {
-  for (int32_t i = 0; i < Count; ++i) TxByte(Block[i]);
+  // A byte the programmer did not take has cost the whole write limit; the rest would cost
+  // it again for every byte (hours for a long block), so the block ends at the first one.
+  for (int32_t i = 0; i < Count; ++i)
+    if (!TxByte(Block[i])) return;
   TxWord(Checksum(Block, std::max<int32_t>(Count, 0)));
 }
 

@@ -8,6 +8,11 @@ packages=(
   libcli11-dev nlohmann-json3-dev              # command-line host
   g++-mingw-w64-x86-64-posix                   # Windows cross build
   wine64                                       # runs the Windows tests
+  clang libclang-rt-14-dev                     # fuzz targets (libFuzzer, ASan, UBSan)
+  libbenchmark-dev                             # benchmarks
+  pkg-config dpkg-dev                          # consumer test, packages
+  doxygen                                      # the reference of the exports
+  python3 python3-pytest mypy                  # the Python package and its tests
 )
 missing=()
 for p in "${packages[@]}"; do

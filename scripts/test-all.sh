@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every preset and runs all of its tests: native, asan (ASan + UBSan), tsan, and
-# windows (cross build, tests under Wine). Exits non-zero when any build or test fails.
+# Builds every preset and runs all of its tests: native, asan (ASan + UBSan), tsan,
+# windows (cross build, tests under Wine), and fuzz (libFuzzer targets, a bounded run of
+# each and their corpus). Exits non-zero when any build or test fails.
 # Pass preset names to run only those.
 #
 # The builds keep both cores busy one after the other; the tests mostly wait on the
@@ -11,7 +12,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(windows native asan tsan)
+[ ${#presets[@]} -gt 0 ] || presets=(windows native asan tsan fuzz)
 failed=()
 start_all=$(date +%s)
 
@@ -31,7 +32,11 @@ declare -A test_pid
 run_tests() {
   local p=$1
   ( start=$(date +%s)
-    ctest --preset "$p" >"build-$p-test.log" 2>&1
+    if [ "$p" = fuzz ]; then
+      scripts/fuzz-bounded.sh >"build-$p-test.log" 2>&1
+    else
+      ctest --preset "$p" >"build-$p-test.log" 2>&1
+    fi
     rc=$?
     echo "=== $p: tests took $(( $(date +%s) - start )) s" >>"build-$p-test.log"
     exit $rc ) &
@@ -55,7 +60,7 @@ for p in "${presets[@]}"; do
     failed+=("$p(build)")
     continue
   fi
-  if [ "$p" != windows ]; then
+  if [ "$p" != windows ] && [ "$p" != fuzz ]; then
     # One Linux preset's tests at a time beside the Windows tests.
     [ -n "$previous_linux" ] && finish_tests "$previous_linux"
     previous_linux=$p

@@ -1,0 +1,1 @@
+// Holds the precompiled headers the test programs share.
