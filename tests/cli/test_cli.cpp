@@ -56,6 +56,13 @@ class SimProcess {
   pid_t pid_ = -1;
 };
 
+std::string ReadFile(const std::filesystem::path& p) {
+  std::ifstream in(p);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
 bool WaitFor(const std::filesystem::path& p, int ms) {
   for (int i = 0; i < ms / 10; ++i) {
     if (std::filesystem::exists(p)) return true;
@@ -95,6 +102,8 @@ TEST_F(CliTest, HelpAndUsageErrors) {
       {{"voltage", "--help"}, 0, "--min"},
       {{"fuse", "--help"}, 0, "selector"},
       {{"demo", "--help"}, 0, "--fault"},
+      {{"--version"}, 0, "nurva " NURVA_EXPECTED_VERSION},
+      {{"voltage", "--help"}, 0, "--allow-off"},
       {{}, 2, "subcommand"},
       {{"frobnicate"}, 2, "frobnicate"},
       {{"--bogus", "list"}, 2, "bogus"},
@@ -112,6 +121,34 @@ TEST_F(CliTest, HelpAndUsageErrors) {
     EXPECT_EQ(r.exit, c.exit) << r.out << r.err;
     EXPECT_TRUE(Has(r.out + r.err, c.says)) << r.out << r.err;
   }
+}
+
+TEST_F(CliTest, CommandLineErrorsAreJsonWithJson) {
+  const std::vector<std::string> cases[] = {
+      {"--json", "frobnicate"},
+      {"frobnicate", "--json"},
+      {"--json"},
+      {"--json", "fuse"},
+      {"--json", "--channel", "16", "check"},
+      {"--json", "voltage", "--min", "low"},
+      {"--json", "-v", "-q", "list"},
+  };
+  for (const auto& args : cases) {
+    std::string shown;
+    for (const auto& a : args) shown += a + " ";
+    SCOPED_TRACE(shown);
+    Ran r = Nurva(args);
+    EXPECT_EQ(r.exit, 2) << r.out << r.err;
+    json j;
+    ASSERT_NO_THROW(j = r.Json()) << "not JSON: " << r.out << r.err;
+    EXPECT_EQ(j["ok"], false);
+    EXPECT_EQ(j["exit"], 2);
+    EXPECT_FALSE(j["error"].get<std::string>().empty());
+  }
+  // Help stays text, and a "--json" after "--" is no option of nurva's.
+  Ran help = Nurva({"--json", "--help"});
+  EXPECT_EQ(help.exit, 0);
+  EXPECT_TRUE(Has(help.out, "Usage")) << help.out;
 }
 
 TEST_F(CliTest, OneProgrammer) {
@@ -148,18 +185,42 @@ TEST_F(CliTest, OneProgrammer) {
   EXPECT_EQ(j["volt"], 330);
   EXPECT_DOUBLE_EQ(j["volts"].get<double>(), 3.3);
   EXPECT_EQ(Nurva({"voltage", "--min", "5"}).exit, 1);
-  EXPECT_EQ(Nurva({"voltage", "--min", "3", "--max", "3.6"}).exit, 0);
+  Ran quietOk = Nurva({"-q", "voltage", "--min", "3", "--max", "3.6"});
+  EXPECT_EQ(quietOk.exit, 0);
+  EXPECT_EQ(quietOk.out + quietOk.err, "") << "-q: nothing when all is well";
 
   Ran fuse = Nurva({"fuse", "l", "--json"});
   ASSERT_EQ(fuse.exit, 0) << fuse.err;
   j = fuse.Json();
   EXPECT_EQ(j["fuse"], 0x62);
+  EXPECT_EQ(j["selector"], "l");
   EXPECT_EQ(j["steps"][0]["text"], "62");
-  EXPECT_EQ(Nurva({"--serial", "678", "fuse", "h", "--expect", "D9"}).exit, 0);
-  Ran wrong = Nurva({"fuse", "h", "--expect", "0x00"});
+
+  // -v: every export with its arguments, answer and duration on standard error.
+  Ran traced = Nurva({"--serial", "678", "fuse", "h", "--expect", "D9", "-v"});
+  EXPECT_EQ(traced.exit, 0) << traced.err;
+  EXPECT_TRUE(Has(traced.out, "fuse 'h' = 0xD9")) << traced.out;
+  for (const char* call : {"nurva: AbortAll() -> false  [", "nurva: ClosePort(channel=0) -> res 0 resNone, text \"port closed\"",
+                           "nurva: ClosePort(channel=1) -> res 3 noProg", "nurva: GetProgIDs() -> count 1, text \"12345678\"",
+                           "nurva: GetFuses(channel=0, selfuse='h') -> res 1 resOk, text \"D9\", fuse 217 (0xD9)  ["})
+    EXPECT_TRUE(Has(traced.err, call)) << call << "\n" << traced.err;
+  EXPECT_TRUE(Has(traced.err, " ms]")) << traced.err;
+  EXPECT_FALSE(Has(traced.out, "nurva: ")) << "the trace stays off standard output";
+
+  // -q: the failure alone, on standard error.
+  Ran wrong = Nurva({"-q", "fuse", "h", "--expect", "0x00"});
   EXPECT_EQ(wrong.exit, 1);
-  EXPECT_TRUE(Has(wrong.err, "expected 00")) << wrong.err;
-  EXPECT_EQ(Nurva({"fuse", "0x7A"}).exit, 5) << "no such fuse: the library's communication error";
+  EXPECT_EQ(wrong.out, "");
+  EXPECT_TRUE(Has(wrong.err, "fuse is 0xD9, expected 0x00")) << wrong.err;
+  EXPECT_FALSE(Has(wrong.err, "channel 0, serial")) << wrong.err;
+
+  // The programmer answers at once that it knows no such fuse: a refusal, not silence.
+  Ran unknown = Nurva({"--json", "fuse", "0x7A"});
+  EXPECT_EQ(unknown.exit, 1) << unknown.out;
+  EXPECT_EQ(unknown.Json()["steps"][0]["res"], 9);
+  // A selector beyond ASCII still makes valid JSON.
+  Ran high = Nurva({"--json", "fuse", "0xE9"});
+  EXPECT_EQ(high.Json()["selector"], "0xE9") << high.out;
 }
 
 TEST_F(CliTest, SelectionErrors) {
@@ -222,7 +283,8 @@ TEST_F(CliTest, FaultsGiveTheirExitStatus) {
       {{"-s", "BBBB", "check"}, 0, "progFound"},
       {{"-s", "BBBB", "check", "--target"}, 1, "PwrDownErr"},
       {{"-s", "BBBB", "fuse", "l"}, 1, "PwrDownErr"},
-      {{"-s", "BBBB", "voltage"}, 0, "resOk"},
+      {{"-s", "BBBB", "voltage"}, 1, "resOk"},  // 0 V: no supply
+      {{"-s", "BBBB", "voltage", "--allow-off"}, 0, "resOk"},
       {{"-s", "CCCC", "check", "--target"}, 1, "ProtectedErr"},
       {{"-s", "CCCC", "fuse", "h"}, 1, "ProtectedErr"},
   };
@@ -239,9 +301,21 @@ TEST_F(CliTest, FaultsGiveTheirExitStatus) {
     EXPECT_EQ(j["steps"].back()["code"], c.code);
     EXPECT_EQ(j["ok"], c.exit == 0);
   }
-  Ran volt = Nurva({"--json", "-s", "BBBB", "voltage", "--min", "1"});
+  Ran volt = Nurva({"--json", "-s", "BBBB", "voltage", "--allow-off", "--min", "1"});
   EXPECT_EQ(volt.exit, 1);
   EXPECT_EQ(volt.Json()["volt"], 0);
+  Ran off = Nurva({"-s", "BBBB", "voltage"});
+  EXPECT_TRUE(Has(off.err, "0 V")) << off.err;
+  EXPECT_TRUE(Has(off.err, "--allow-off")) << off.err;
+}
+
+TEST_F(CliTest, SilenceAfterDiscoveryIsNoAnswer) {
+  // Identified, then silent: each of the fuse read's replies waits out the receive time
+  // limit, and the library reports the silence as "File error".
+  Serve(0x0000EEEE, {"silent-after=1"});
+  Ran r = Nurva({"--json", "fuse", "l"});
+  EXPECT_EQ(r.exit, 5) << r.out;
+  EXPECT_EQ(r.Json()["steps"][0]["code"], "FileNotFound");
 }
 
 TEST_F(CliTest, NoProgrammer) {
@@ -261,6 +335,86 @@ TEST_F(CliTest, AProgrammerThatNeverAnswers) {
   EXPECT_EQ(r.Json()["steps"][0]["code"], "MMCnoProg");
 }
 
+TEST_F(CliTest, ListSaysWhereDiscoveryEndedAndWhatItDropped) {
+  Serve(0x0000A0A0);
+  sim::ProgrammerConfig other = SampleConfig(cards.Path() / "other", 0x0000B0B0);
+  other.socketName = "prog-1";
+  other.identity.model = "OTHER BOX";
+  progs.push_back(std::make_unique<sim::VirtualProgrammer>(bus.Dir(), other));
+  ASSERT_TRUE(progs.back()->Start(nullptr));
+  // Device 2 answers every identify with 40 of its 41 bytes: discovery gives up there.
+  ScriptedPeer mute(bus, "prog-2");
+  mute.On({0x00, 'I'}).Send({Pkt(Bytes(40, 0x41))}).Always();
+  mute.ClearLog();  // takes the peer's lock: its thread sees the finished rule
+  ScriptedPeer after(bus, "prog-3");
+  after.Identify(ProgrammerRec("NURVA Prog", 0x0000C0C0));
+
+  Ran r = Nurva({"--json", "list"});
+  EXPECT_EQ(r.exit, 5) << r.out;
+  json j = r.Json();
+  EXPECT_EQ(j["ok"], false);
+  EXPECT_EQ(j["strangers"], true);
+  ASSERT_EQ(j["programmers"].size(), 2u) << j.dump();
+  EXPECT_EQ(j["programmers"][0]["serial"], "0000A0A0");
+  EXPECT_EQ(j["programmers"][0]["usable"], true);
+  EXPECT_EQ(j["programmers"][1]["usable"], false);
+  EXPECT_EQ(j["programmers"][1]["check"]["code"], "MMCnoProg");
+  EXPECT_EQ(j["endedAt"]["channel"], 1);
+  EXPECT_TRUE(j["endedAt"]["device"].is_null()) << "a dropped device before it hides the device number";
+  const std::string notes = j["notes"].dump();
+  EXPECT_TRUE(Has(notes, "discovery ended at device 2 or later: no answer; later devices were not probed")) << notes;
+  EXPECT_TRUE(Has(notes, "dropped: at least one device that answered with another model name")) << notes;
+  EXPECT_TRUE(Has(j["error"].get<std::string>(), "channel 1")) << j.dump();
+  EXPECT_TRUE(after.OutPayloads().empty()) << "the device after the silent one was probed";
+}
+
+// nurva demo started beside the test, ended by a signal.
+class DemoSignalTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(DemoSignalTest, RemovesItsTemporaryDirectory) {
+  TempDir tmp;
+  const char* was = std::getenv("TMPDIR");
+  const std::string previous = was ? was : "";
+  ::setenv("TMPDIR", tmp.Path().c_str(), 1);
+  std::string bin = NURVA_CLI_BIN, cmd = "demo";
+  char* argv[] = {bin.data(), cmd.data(), nullptr};
+  pid_t pid = -1;
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, (tmp.Path() / "..out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&fa, 1, 2);
+  const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&fa);
+  if (was)
+    ::setenv("TMPDIR", previous.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  ASSERT_EQ(rc, 0);
+
+  // The demo makes its directory in $TMPDIR; it is under way once the programmer's socket is there.
+  auto workspaces = [&] {
+    std::vector<std::filesystem::path> r;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.Path()))
+      if (e.path().filename().string().rfind("nurva-demo-", 0) == 0) r.push_back(e.path());
+    return r;
+  };
+  bool running = false;
+  for (int i = 0; i < 500 && !running; ++i) {
+    for (const auto& w : workspaces()) running = running || std::filesystem::exists(w / "bus" / "nurva-demo-00");
+    if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(running) << "no demo workspace in $TMPDIR";
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into discovery
+  ::kill(pid, GetParam());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(ExitStatus(status), 128 + GetParam()) << ReadFile(tmp.Path() / "..out");
+  EXPECT_TRUE(workspaces().empty()) << ReadFile(tmp.Path() / "..out");
+  EXPECT_TRUE(Has(ReadFile(tmp.Path() / "..out"), "removed")) << ReadFile(tmp.Path() / "..out");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DemoSignalTest, ::testing::Values(SIGINT, SIGTERM));
+
 TEST_F(CliTest, Demo) {
   Ran r = Nurva({"demo", "--json"});
   ASSERT_EQ(r.exit, 0) << r.out << r.err;
@@ -279,8 +433,15 @@ TEST_F(CliTest, Demo) {
   ASSERT_GE(steps.size(), first.size() + 1);
   EXPECT_TRUE(std::equal(first.begin(), first.end(), steps.begin())) << j["steps"].dump();
   EXPECT_EQ(steps.back(), "release target");
+  // The fields of the single commands: voltage, fuse, download, files, state.
   EXPECT_EQ(j["volt"], 330);
+  EXPECT_DOUBLE_EQ(j["volts"].get<double>(), 3.3);
   EXPECT_EQ(j["fuse"], 0x62);
+  EXPECT_EQ(j["selector"], "l");
+  EXPECT_EQ(j["open"], "DEMO2.PACK");
+  EXPECT_TRUE(j["files"].is_array());
+  for (const char* f : {"file", "bytes", "blocks", "seconds", "bytesPerSecond"})
+    EXPECT_TRUE(j["download"].contains(f)) << f << ": " << j["download"].dump();
   EXPECT_FALSE(std::filesystem::exists(j["workspace"].get<std::string>())) << "temporary directory left behind";
 
   Ran text = Nurva({"demo"});
@@ -291,6 +452,7 @@ TEST_F(CliTest, Demo) {
   const std::string count = text.out.substr(open + 1, last - open - 1);  // "N/N": the last of the steps
   EXPECT_EQ(count.substr(0, count.find('/')), count.substr(count.find('/') + 1)) << text.out;
   EXPECT_TRUE(Has(text.out, "TESK at Port")) << text.out;
+  EXPECT_TRUE(Has(text.out, "fuse 'l' = 0x62")) << text.out;
 
   Ran fault = Nurva({"demo", "--fault", "power-down", "--json"});
   EXPECT_EQ(fault.exit, 1);
@@ -302,13 +464,6 @@ TEST_F(CliTest, Demo) {
 }  // namespace
 
 namespace {
-
-std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 TEST(SimProgram, ServesUntilTerminatedAndNurvaListsIt) {
   TestBus bus;
@@ -356,6 +511,12 @@ TEST(SimProgram, VerboseShowsTheTraffic) {
   EXPECT_TRUE(Has(out, "<- 00 49   'I' identify")) << out;
   EXPECT_TRUE(Has(out, "'T' target voltage")) << out;
   EXPECT_TRUE(Has(out, "-> F4 01")) << out;
+}
+
+TEST(SimProgram, PrintsItsVersion) {
+  Ran v = Program(NURVA_SIM_BIN, {"--version"});
+  EXPECT_EQ(v.exit, 0) << v.err;
+  EXPECT_TRUE(Has(v.out, "nurva-sim " NURVA_EXPECTED_VERSION)) << v.out;
 }
 
 TEST(SimProgram, BuildsAndShowsProjects) {

@@ -84,7 +84,7 @@ TEST_F(CliParams, FailuresAndTheirExitStatus) {
     int res;
     const char* text;
   };
-  for (const Case& c : {Case{"NONE.PACK", 1, 36, "File not found"}, Case{"DEMO.PACK", 5, 9, "communication error1"}}) {
+  for (const Case& c : {Case{"NONE.PACK", 1, 36, "File not found"}, Case{"DEMO.PACK", 1, 9, "communication error1"}}) {
     Ran r = Nurva({"--json", "params", c.name}, cards.Path());
     EXPECT_EQ(r.exit, c.exit) << r.out;
     const json doc = r.Json();

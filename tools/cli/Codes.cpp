@@ -20,17 +20,30 @@ std::string CodeName(int32_t res) {
   return "code " + std::to_string(res);
 }
 
-int ExitForFailure(int32_t res) {
-  switch (res) {
-    case NURVA_RES_noProg:          // no programmer behind the channel
-    case NURVA_RES_progBusy:        // channel busy or no list
-    case NURVA_RES_progComErr:
-    case NURVA_RES_progTimeOutErr:  // no answer in time
-    case NURVA_RES_MMCnoProg:
+namespace {
+
+// Calls whose answer takes long by their own work, so that their duration is no sign of
+// silence: the download and the file blocks move many acknowledged pieces, the listing
+// waits for the end of its fifteen entries.
+bool LongByWork(const std::string& call) {
+  static const char* const calls[] = {"DownloadFile", "GetFileNames", "DownFileBlock", "UpFileBlock"};
+  for (const char* c : calls)
+    if (call.rfind(c, 0) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+int ExitForFailure(const Result& r) {
+  switch (r.res) {
+    case NURVA_RES_noProg:     // no programmer behind the channel
+    case NURVA_RES_progBusy:   // channel busy or no list
+    case NURVA_RES_MMCnoProg:  // the link has no open device
       return kExitNoAnswer;
     default:
-      return kExitFault;
+      break;
   }
+  return !LongByWork(r.call) && r.ms >= kNoAnswerMs ? kExitNoAnswer : kExitFault;
 }
 
 }  // namespace nurva::cli

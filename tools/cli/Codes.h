@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/cli/Host.h"
+
 namespace nurva::cli {
 
 // Exit statuses, documented in tools/cli/README.md.
@@ -19,7 +21,15 @@ enum Exit : int {
 
 // "MMCok" for 39; "code 99" outside the table.
 std::string CodeName(int32_t res);
-// The exit status for a result code that is not the one the command wanted.
-int ExitForFailure(int32_t res);
+// A call that failed only after this long waited out the programmer's receive time limit
+// (2000 ms, or 3000 and 4000 for the job starts): the programmer did not answer.
+constexpr double kNoAnswerMs = 1500;
+
+// The exit status for an answer that is not the one the command wanted: 5 when the
+// channel has no programmer or the programmer did not answer, 1 when it answered with a
+// refusal or a fault. A missing reply reads as a refusal inside the library, so a failure
+// that took the receive time limit or longer counts as no answer, except for the calls
+// that take long by their own work (the download, the listing, the file blocks).
+int ExitForFailure(const Result& r);
 
 }  // namespace nurva::cli

@@ -28,7 +28,7 @@ int Record(Output& out, const std::string& label, const Result& r, int32_t wante
   const bool ok = r.res == wanted;
   out.Step(label, r, ok);
   out.Doc()["steps"].push_back(out.StepJson(label, r, ok));
-  return ok ? kExitOk : ExitForFailure(r.res);
+  return ok ? kExitOk : ExitForFailure(r);
 }
 
 }  // namespace nurva::cli

@@ -11,6 +11,7 @@
 #include "api/NURVA_DLL.h"
 #include "tools/cli/Codes.h"
 #include "tools/cli/DemoJob.h"
+#include "tools/cli/DemoSignals.h"
 #include "tools/cli/Host.h"
 #include "tools/cli/Output.h"
 
@@ -35,12 +36,12 @@ bool DemoJob::Expect(const std::string& label, const Result& r, int32_t wanted) 
   const bool ok = r.res == wanted;
   out.Step(label, r, ok);
   out.Doc()["steps"].push_back(out.StepJson(stepName, r, ok));
-  if (!ok && exit == kExitOk) exit = ExitForFailure(r.res);
+  if (!ok && exit == kExitOk) exit = ExitForFailure(r);
   return ok;
 }
 
 void DemoJob::Fail(const std::string& why) {
-  out.Line("  FAILED: " + why);
+  out.Problem("  FAILED: " + why);
   out.Doc()["steps"].push_back({{"step", stepName}, {"error", why}, {"ok", false}});
   if (exit == kExitOk) exit = kExitFault;
 }
@@ -58,12 +59,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The temporary bus and card, removed at the end unless kept.
+// The temporary bus and card in $TMPDIR (else /tmp), removed at the end unless kept.
 class Workspace {
  public:
   explicit Workspace(bool keep) : keep_(keep) {
-    char tmpl[] = "/tmp/nurva-demo-XXXXXX";
-    if (::mkdtemp(tmpl)) root_ = tmpl;
+    const char* dir = std::getenv("TMPDIR");
+    std::string tmpl = (dir && *dir ? std::string(dir) : std::string("/tmp")) + "/nurva-demo-XXXXXX";
+    if (::mkdtemp(tmpl.data())) root_ = tmpl;
   }
   ~Workspace() {
     std::error_code ec;
@@ -104,10 +106,14 @@ const DemoStep kDemoSteps[] = {
 
 int RunDemo(const DemoOptions& o) {
   Output out(o.json);
+  DemoSignals signals;  // before the first thread starts
   Workspace ws(o.keep);
-  if (!ws.Ok()) return out.Fail(kExitDemoSetup, "cannot make a temporary directory");
+  if (!ws.Ok()) return out.Fail(kExitDemoSetup, "cannot make a temporary directory in $TMPDIR or /tmp");
+  signals.Watch(ws.Root(), o.keep, o.json);
   const fs::path bus = ws.Root() / "bus", card = ws.Root() / "card";
-  fs::create_directories(bus);
+  std::error_code ec;
+  fs::create_directories(bus, ec);
+  if (ec) return out.Fail(kExitDemoSetup, "cannot make " + bus.string() + ": " + ec.message());
 
   sim::ProgrammerConfig cfg;
   cfg.socketName = "nurva-demo-00";
@@ -152,8 +158,10 @@ int RunDemo(const DemoOptions& o) {
 
   // The library stops its links when it is unloaded; they take the unplug in their stride.
   prog->Stop();
-  out.Line(job.exit == kExitOk ? "demo finished: every step answered as expected"
-                               : "demo finished with failures (exit " + std::to_string(job.exit) + ")");
+  if (job.exit == kExitOk)
+    out.Line("demo finished: every step answered as expected");
+  else
+    out.Problem("demo finished with failures (exit " + std::to_string(job.exit) + ")");
   if (o.keep) out.Line("kept " + ws.Root().string());
   return out.Finish(job.exit);
 }

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 
 #include "api/NURVA_DLL.h"
+#include "tools/cli/CallLog.h"
 #include "tools/cli/Codes.h"
 
 namespace nurva::cli {
@@ -18,12 +21,16 @@ std::string Upper(std::string s) {
   return s;
 }
 
+std::string ChannelArg(int channel) { return "channel=" + std::to_string(channel); }
+
 template <class Fn>
 Result Channel(const char* name, Fn fn, int channel) {
   Result r{name, -1, {}};
   std::string text(kText, '\0');
+  CallLog log(r, ChannelArg(channel));
   fn(channel, &r.res, text.data());
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 
@@ -43,18 +50,35 @@ std::vector<std::string> Lines(const std::string& text) {
 
 Discovery Discover() {
   Discovery d;
-  d.strangers = AbortAll() != 0;
+  {
+    const auto t0 = std::chrono::steady_clock::now();
+    d.strangers = AbortAll() != 0;
+    if (CallTrace())
+      TraceLine("AbortAll", "", d.strangers ? "true" : "false",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
   int channels = 0;
   for (int ch = 0; ch < NURVA_MAX_PROGRAMMERS; ++ch) {
-    int32_t res = -1;
+    Result r{"ClosePort", -1, {}};
     char text[NURVA_TEXT_BUFFER_SIZE] = "";
-    ClosePort(ch, &res, text);
-    if (res != NURVA_RES_resNone) break;
+    CallLog log(r, ChannelArg(ch));
+    ClosePort(ch, &r.res, text);
+    r.text = text;
+    log.Done();
+    if (r.res != NURVA_RES_resNone) break;
     ++channels;
   }
   int32_t count = 0;
   std::string ids(kText, '\0');
-  GetProgIDs(&count, ids.data());
+  {
+    // GetProgIDs writes a count, not a result code.
+    const auto t0 = std::chrono::steady_clock::now();
+    GetProgIDs(&count, ids.data());
+    if (CallTrace())
+      TraceLine("GetProgIDs", "", "count " + std::to_string(count) + ", text " + Quoted(ids.c_str()),
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
+  d.serials = count;
   std::vector<std::string> serials = count > 0 ? Lines(ids.c_str()) : std::vector<std::string>{};
 
   for (int ch = 0; ch < channels; ++ch) d.programmers.push_back({ch, {}});
@@ -126,14 +150,31 @@ Result CallReleaseTarget(int channel) { return Channel("ReleaseTarget", ReleaseT
 
 Result CallGetTargVolt(int channel, int32_t& volt) {
   volt = 0;
-  return Channel(
-      "GetTargVolt", [&](int32_t ch, int32_t* res, char* text) { GetTargVolt(ch, &volt, res, text); }, channel);
+  Result r{"GetTargVolt", -1, {}};
+  std::string text(kText, '\0');
+  CallLog log(r, ChannelArg(channel));
+  GetTargVolt(channel, &volt, &r.res, text.data());
+  r.text = text.c_str();
+  log.Done("volt " + std::to_string(volt));
+  return r;
 }
 
 Result CallGetFuses(int channel, uint8_t selector, int32_t& fuse) {
   fuse = 255;
-  return Channel(
-      "GetFuses", [&](int32_t ch, int32_t* res, char* text) { GetFuses(ch, selector, &fuse, res, text); }, channel);
+  Result r{"GetFuses", -1, {}};
+  std::string text(kText, '\0');
+  char sel[16];
+  if (selector >= 0x20 && selector < 0x7F)
+    std::snprintf(sel, sizeof sel, "'%c'", static_cast<char>(selector));
+  else
+    std::snprintf(sel, sizeof sel, "0x%02X", selector);
+  CallLog log(r, ChannelArg(channel) + ", selfuse=" + sel);
+  GetFuses(channel, selector, &fuse, &r.res, text.data());
+  r.text = text.c_str();
+  char value[32];
+  std::snprintf(value, sizeof value, "fuse %d (0x%02X)", fuse, static_cast<unsigned>(fuse) & 0xFFu);
+  log.Done(value);
+  return r;
 }
 
 }  // namespace nurva::cli

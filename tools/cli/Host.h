@@ -15,6 +15,7 @@ struct Result {
   std::string call;  // the export's name
   int32_t res = -1;  // -1: the export wrote no code
   std::string text;
+  double ms = 0;  // how long the call took
 };
 
 struct Programmer {
@@ -24,7 +25,8 @@ struct Programmer {
 
 struct Discovery {
   bool strangers = false;  // AbortAll's result: a device with another name was dropped
-  std::vector<Programmer> programmers;
+  std::vector<Programmer> programmers;  // every channel, the one discovery ended at included
+  int serials = 0;                      // GetProgIDs' count
 };
 
 // AbortAll, then the channels (ClosePort) and their serial numbers (GetProgIDs; when

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "api/NURVA_DLL.h"
+#include "tools/cli/CallLog.h"
 #include "tools/cli/Host.h"
 
 namespace nurva::cli {
@@ -23,13 +24,21 @@ struct ByMemory {
 };
 
 template <class Fn>
-Result Call(const ByMemory<Fn>& e, Memory m, const std::function<void(Fn, int32_t*, char*)>& call) {
+Result Call(const ByMemory<Fn>& e, Memory m, const std::string& args,
+            const std::function<void(Fn, int32_t*, char*)>& call) {
   const auto i = static_cast<size_t>(m);
   Result r{e.name[i], -1, {}};
   std::string text(NURVA_TEXT_BUFFER_SIZE, '\0');
+  CallLog log(r, args);
   call(e.fn[i], &r.res, text.data());
   r.text = text.c_str();
+  log.Done();
   return r;
+}
+
+// The block calls' arguments for the trace.
+std::string BlockArgs(int channel, int32_t at, int32_t count) {
+  return "channel=" + std::to_string(channel) + ", address=" + std::to_string(at) + ", count=" + std::to_string(count);
 }
 
 // The over, file and up-file exports share one signature across the memories; the
@@ -69,12 +78,14 @@ Result CallReadBackChip(int channel, Memory m, uint8_t* dest, int32_t address, i
   static const char* const names[] = {"ReadBackChipF", "ReadBackChipE", "ReadBackChipU"};
   Result r{names[static_cast<size_t>(m)], -1, {}};
   std::string text(NURVA_TEXT_BUFFER_SIZE, '\0');
+  CallLog log(r, BlockArgs(channel, address, count));
   switch (m) {
     case Memory::Flash: ReadBackChipF(channel, dest, address, &r.res, text.data()); break;
     case Memory::EEprom: ReadBackChipE(channel, dest, address, count, &r.res, text.data()); break;
     case Memory::UsrRow: ReadBackChipU(channel, dest, address, &r.res, text.data()); break;
   }
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 
@@ -82,31 +93,33 @@ Result CallDownProgBlock(int channel, Memory m, const uint8_t* block, int32_t de
   static const char* const names[] = {"DownProgBlockF", "DownProgBlockE", "DownProgBlockU"};
   Result r{names[static_cast<size_t>(m)], -1, {}};
   std::string text(NURVA_TEXT_BUFFER_SIZE, '\0');
+  CallLog log(r, BlockArgs(channel, dest, count));
   switch (m) {
     case Memory::Flash: DownProgBlockF(channel, block, dest, &r.res, text.data()); break;
     case Memory::EEprom: DownProgBlockE(channel, block, dest, count, &r.res, text.data()); break;
     case Memory::UsrRow: DownProgBlockU(channel, block, dest, &r.res, text.data()); break;
   }
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 
 Result CallDownOverBlock(int channel, Memory m, const uint8_t* block, int32_t dest, int32_t count) {
   static const ByMemory<BlockFn> e{{"DownOverBlockF", "DownOverBlockE", "DownOverBlockU"},
                                    {DownOverBlockF, DownOverBlockE, DownOverBlockU}};
-  return Call<BlockFn>(e, m, [&](BlockFn fn, int32_t* res, char* text) { fn(channel, block, dest, count, res, text); });
+  return Call<BlockFn>(e, m, BlockArgs(channel, dest, count), [&](BlockFn fn, int32_t* res, char* text) { fn(channel, block, dest, count, res, text); });
 }
 
 Result CallDownFileBlock(int channel, Memory m, const uint8_t* block, int32_t dest, int32_t count) {
   static const ByMemory<BlockFn> e{{"DownFileBlockF", "DownFileBlockE", "DownFileBlockU"},
                                    {DownFileBlockF, DownFileBlockE, DownFileBlockU}};
-  return Call<BlockFn>(e, m, [&](BlockFn fn, int32_t* res, char* text) { fn(channel, block, dest, count, res, text); });
+  return Call<BlockFn>(e, m, BlockArgs(channel, dest, count), [&](BlockFn fn, int32_t* res, char* text) { fn(channel, block, dest, count, res, text); });
 }
 
 Result CallUpFileBlock(int channel, Memory m, uint8_t* block, int32_t dest, int32_t count) {
   static const ByMemory<UpFn> e{{"UpFileBlockF", "UpFileBlockE", "UpFileBlockU"},
                                 {UpFileBlockF, UpFileBlockE, UpFileBlockU}};
-  return Call<UpFn>(e, m, [&](UpFn fn, int32_t* res, char* text) { fn(channel, block, dest, count, res, text); });
+  return Call<UpFn>(e, m, BlockArgs(channel, dest, count), [&](UpFn fn, int32_t* res, char* text) { fn(channel, block, dest, count, res, text); });
 }
 
 Transfer ReadMemory(int channel, Memory m, uint32_t address, uint32_t size, std::vector<uint8_t>& out,

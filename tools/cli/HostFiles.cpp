@@ -1,5 +1,6 @@
 // Calls of the project file and download exports.
 #include "api/NURVA_DLL.h"
+#include "tools/cli/CallLog.h"
 #include "tools/cli/Host.h"
 
 namespace nurva::cli {
@@ -15,16 +16,20 @@ using Named = void (*)(int32_t, const char*, int32_t*, char*);
 Result Call(const char* call, Plain fn, int channel) {
   Result r{call, -1, {}};
   std::string text(kText, '\0');
+  CallLog log(r, "channel=" + std::to_string(channel));
   fn(channel, &r.res, text.data());
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 
 Result Call(const char* call, Named fn, int channel, const std::string& name) {
   Result r{call, -1, {}};
   std::string text(kText, '\0');
+  CallLog log(r, "channel=" + std::to_string(channel) + ", name=" + Quoted(name));
   fn(channel, name.c_str(), &r.res, text.data());
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 

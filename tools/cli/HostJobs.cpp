@@ -2,6 +2,7 @@
 #include <string>
 
 #include "api/NURVA_DLL.h"
+#include "tools/cli/CallLog.h"
 #include "tools/cli/Host.h"
 
 namespace nurva::cli {
@@ -11,8 +12,10 @@ namespace {
 Result Run(const char* name, void (*fn)(int32_t, int32_t*, char*), int channel) {
   Result r{name, -1, {}};
   std::string text(NURVA_TEXT_BUFFER_SIZE, '\0');
+  CallLog log(r, "channel=" + std::to_string(channel));
   fn(channel, &r.res, text.data());
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 

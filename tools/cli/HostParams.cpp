@@ -1,6 +1,7 @@
 #include <cstddef>
 
 #include "api/NURVA_DLL.h"
+#include "tools/cli/CallLog.h"
 #include "tools/cli/Host.h"
 
 namespace nurva::cli {
@@ -35,8 +36,10 @@ constexpr LineName kLines[] = {
 Result CallGetProjParams(int channel, const std::string& name) {
   Result r{"GetProjParams", -1, {}};
   std::string text(kReportText, '\0');
+  CallLog log(r, "channel=" + std::to_string(channel) + ", name=" + Quoted(name));
   GetProjParams(channel, name.c_str(), &r.res, text.data());
   r.text = text.c_str();
+  log.Done();
   return r;
 }
 

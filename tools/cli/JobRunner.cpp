@@ -68,7 +68,7 @@ JobOutcome RunJob(int channel, const JobKind& kind, const std::function<void(con
   if (onStatus) onStatus(o.start);
   if (o.start.res != NURVA_RES_resOk) {
     o.ms = MsSince(t0);
-    o.exit = ExitForFailure(o.start.res);
+    o.exit = ExitForFailure(o.start);
     return o;
   }
   if (!kind.follows) {
@@ -95,7 +95,7 @@ JobOutcome RunJob(int channel, const JobKind& kind, const std::function<void(con
   o.final = last;
   o.ms = MsSince(t0);
   o.ok = !o.timedOut && last.res == NURVA_RES_progDone;
-  o.exit = o.ok ? kExitOk : o.timedOut ? kExitNoAnswer : ExitForFailure(last.res);
+  o.exit = o.ok ? kExitOk : o.timedOut ? kExitNoAnswer : ExitForFailure(last);
   return o;
 }
 

@@ -19,12 +19,25 @@ namespace nurva::cli {
 
 using json = Json;
 
-Output::Output(bool asJson) : json_(asJson), tty_(NURVA_ISATTY(NURVA_STDERR) != 0) {}
+namespace {
+bool g_quiet = false;
+}
+
+void SetQuiet(bool on) { g_quiet = on; }
+bool Quiet() { return g_quiet; }
+
+Output::Output(bool asJson) : json_(asJson), tty_(NURVA_ISATTY(NURVA_STDERR) != 0 && !g_quiet) {}
 
 void Output::Line(const std::string& s) {
-  if (json_) return;
+  if (json_ || g_quiet) return;
   Clear();
   std::cout << s << std::endl;
+}
+
+void Output::Problem(const std::string& s) {
+  if (json_) return;
+  Clear();
+  (g_quiet ? std::cerr : std::cout) << s << std::endl;
 }
 
 static std::string Pad(std::string s, size_t w) {
@@ -34,8 +47,12 @@ static std::string Pad(std::string s, size_t w) {
 
 void Output::Step(const std::string& label, const Result& r, bool ok) {
   std::string code = r.res < 0 ? "no code" : std::to_string(r.res) + " " + CodeName(r.res);
-  Line("  " + Pad(label, 20) + Pad(r.text.empty() ? "(no text)" : r.text, 32) + " [" + code + "]" +
-       (ok ? "" : "  FAILED"));
+  const std::string line =
+      "  " + Pad(label, 20) + Pad(r.text.empty() ? "(no text)" : r.text, 32) + " [" + code + "]";
+  if (ok)
+    Line(line);
+  else
+    Problem(line + "  FAILED");
 }
 
 json Output::StepJson(const std::string& label, const Result& r, bool ok) const {
@@ -87,6 +104,27 @@ void Output::Clear() {
 
 json ProgrammerJson(const Programmer& p) {
   return {{"channel", p.channel}, {"serial", p.serial.empty() ? json(nullptr) : json(p.serial)}};
+}
+
+namespace {
+
+std::string SelectorText(uint8_t selector, bool quoted) {
+  char b[8];
+  if (selector >= 0x20 && selector < 0x7F)
+    std::snprintf(b, sizeof b, quoted ? "'%c'" : "%c", static_cast<char>(selector));
+  else
+    std::snprintf(b, sizeof b, "0x%02X", selector);
+  return b;
+}
+
+}  // namespace
+
+json SelectorJson(uint8_t selector) { return SelectorText(selector, false); }
+
+std::string FuseText(uint8_t selector, int32_t fuse) {
+  char b[32];
+  std::snprintf(b, sizeof b, "0x%02X", static_cast<unsigned>(fuse) & 0xFFu);
+  return "fuse " + SelectorText(selector, true) + " = " + b;
 }
 
 }  // namespace nurva::cli

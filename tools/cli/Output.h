@@ -2,6 +2,7 @@
 // only when standard error is a terminal.
 #pragma once
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@ namespace nurva::cli {
 
 using Json = nlohmann::ordered_json;
 
+// -q: text output only for what failed (on standard error), no progress notes. Set once,
+// before the command runs; JSON output is not affected.
+void SetQuiet(bool on);
+bool Quiet();
+
 class Output {
  public:
   explicit Output(bool asJson);
@@ -20,8 +26,11 @@ class Output {
   // The JSON object printed at the end (in JSON mode).
   Json& Doc() { return doc_; }
 
-  // A line of text (text mode only).
+  // A line of text (text mode only; not with -q).
   void Line(const std::string& s);
+  // A line that tells of a failure (text mode only): on standard output, or on standard
+  // error with -q.
+  void Problem(const std::string& s);
   // One export's answer as a step: "  label  text  [res name]".
   void Step(const std::string& label, const Result& r, bool ok);
   Json StepJson(const std::string& label, const Result& r, bool ok) const;
@@ -42,5 +51,10 @@ class Output {
 };
 
 Json ProgrammerJson(const Programmer& p);
+
+// A fuse selector as JSON: the character when it is printable ASCII, else "0xNN".
+Json SelectorJson(uint8_t selector);
+// A fuse value for people: "fuse 'l' = 0x62".
+std::string FuseText(uint8_t selector, int32_t fuse);
 
 }  // namespace nurva::cli

@@ -172,7 +172,7 @@ int Outcome(Output& out, const std::string& label, const Transfer& t) {
   out.Doc()["steps"].push_back(out.StepJson(label, t.last, t.ok));
   if (t.ok) return kExitOk;
   out.Step(label, t.last, false);
-  return t.last.res == NURVA_RES_resOk ? kExitFault : ExitForFailure(t.last.res);
+  return t.last.res == NURVA_RES_resOk ? kExitFault : ExitForFailure(t.last);
 }
 
 struct Parsed {
@@ -282,13 +282,13 @@ int Compare(const Common& c, const BlockOptions& o) {
     first.push_back({{"address", a}, {"read", have[i]}, {"file", img->data[i]}});
     char line[96];
     std::snprintf(line, sizeof line, "  %s: read %02X, file %02X", Hex8(a).c_str(), have[i], img->data[i]);
-    out.Line(line);
+    out.Problem(line);
   }
   out.Doc()["differences"] = differ;
   out.Doc()["first"] = first;
   if (differ > 0) {
-    if (differ > kShownDifferences) out.Line("  ... " + std::to_string(differ - kShownDifferences) + " more");
-    out.Line("  " + std::to_string(differ) + " of " + std::to_string(size) + " bytes differ");
+    if (differ > kShownDifferences) out.Problem("  ... " + std::to_string(differ - kShownDifferences) + " more");
+    out.Problem("  " + std::to_string(differ) + " of " + std::to_string(size) + " bytes differ");
     return out.Finish(kExitFault);
   }
   out.Line("  " + Summary("compared", size, args->mem, img->base, meter) + ": identical");

@@ -13,23 +13,60 @@ namespace {
 
 using json = Json;
 
+// A channel whose check finds no programmer to work with: the link has no device open
+// (the one discovery ended at) or the programmer did not answer.
+bool Unusable(const Result& check) { return check.res != NURVA_RES_MMCok && ExitForFailure(check) == kExitNoAnswer; }
+
 int List(const Common& c) {
   Output out(c.json);
   Discovery d = Find(out);
   out.Doc()["strangers"] = d.strangers;
   out.Doc()["programmers"] = json::array();
-  if (d.programmers.empty()) return out.Fail(kExitNoProgrammer, "no programmer found");
+  out.Doc()["endedAt"] = nullptr;
+  out.Doc()["notes"] = json::array();
+  auto note = [&](const std::string& s) {
+    out.Line(s);
+    out.Doc()["notes"].push_back(s);
+  };
+  // AbortAll only says that at least one device was dropped, not which or how many.
+  const std::string dropped =
+      "dropped: at least one device that answered with another model name (which and how many is not known)";
+  if (d.programmers.empty()) {
+    if (d.strangers) note(dropped);
+    return out.Fail(kExitNoProgrammer, d.strangers ? "no programmer found; " + dropped : "no programmer found");
+  }
   out.Line("channel  serial    check");
+  std::vector<int> unusable;
+  std::optional<int> endedAt;
   for (const auto& p : d.programmers) {
     out.Progress("checking channel " + std::to_string(p.channel));
     Result r = CallCheckProgrammer(p.channel);
     json j = ProgrammerJson(p);
     j["check"] = out.StepJson("programmer check", r, r.res == NURVA_RES_MMCok);
+    j["usable"] = !Unusable(r);
     out.Doc()["programmers"].push_back(j);
     char line[256];
     std::snprintf(line, sizeof line, "%-8d %-9s %s [%d %s]", p.channel, p.serial.empty() ? "-" : p.serial.c_str(),
                   r.text.c_str(), r.res, CodeName(r.res).c_str());
     out.Line(line);
+    if (Unusable(r)) unusable.push_back(p.channel);
+    // Discovery keeps the device that never answered its identification as the last link,
+    // without an open device: there it ended.
+    if (r.res == NURVA_RES_MMCnoProg && p.channel == d.programmers.back().channel) endedAt = p.channel;
+  }
+  if (endedAt) {
+    // Without drops the device number is the channel; each dropped device before it
+    // moves it one further.
+    const std::string device = d.strangers ? std::to_string(*endedAt + 1) + " or later" : std::to_string(*endedAt);
+    note("discovery ended at device " + device + ": no answer; later devices were not probed");
+    out.Doc()["endedAt"] = {{"channel", *endedAt}, {"device", d.strangers ? json(nullptr) : json(*endedAt)}};
+  }
+  if (d.strangers) note(dropped);
+  if (!unusable.empty()) {
+    std::string which;
+    for (int ch : unusable) which += (which.empty() ? "" : ", ") + std::to_string(ch);
+    return out.Fail(kExitNoAnswer,
+                    std::string(unusable.size() == 1 ? "channel " : "channels ") + which + " without a usable programmer");
   }
   return out.Finish(kExitOk);
 }
@@ -46,7 +83,7 @@ int Check(const Common& c, bool target) {
   return out.Finish(exit);
 }
 
-int Voltage(const Common& c, std::optional<double> min, std::optional<double> max) {
+int Voltage(const Common& c, std::optional<double> min, std::optional<double> max, bool allowOff) {
   Output out(c.json);
   int exit = kExitOk;
   auto p = Select(out, c, exit);
@@ -60,6 +97,8 @@ int Voltage(const Common& c, std::optional<double> min, std::optional<double> ma
   out.Doc()["volts"] = volts;
   if (exit != kExitOk) return out.Finish(exit);
   out.Line("  " + r.text + " V");
+  if (volt == 0 && !allowOff)
+    return out.Fail(kExitFault, "target voltage 0 V: the target is not powered (--allow-off accepts this)");
   if ((min && volts < *min) || (max && volts > *max)) {
     char why[128];
     if (min && volts < *min)
@@ -103,13 +142,14 @@ int Fuse(const Common& c, const std::string& selector, const std::string& expect
   int32_t fuse = 255;
   Result r = CallGetFuses(p->channel, sel, fuse);
   out.Doc()["steps"] = json::array();
-  out.Doc()["selector"] = std::string(1, static_cast<char>(sel));
+  out.Doc()["selector"] = SelectorJson(sel);
   exit = Record(out, "fuse read", r, NURVA_RES_resOk);
   if (exit != kExitOk) return out.Finish(exit);
   out.Doc()["fuse"] = fuse;
+  out.Line("  " + FuseText(sel, fuse));
   if (wanted && fuse != *wanted) {
     char why[96];
-    std::snprintf(why, sizeof why, "fuse is %02X, expected %02X", fuse, *wanted);
+    std::snprintf(why, sizeof why, "fuse is 0x%02X, expected 0x%02X", fuse, *wanted);
     return out.Fail(kExitFault, why);
   }
   return out.Finish(kExitOk);
@@ -121,6 +161,7 @@ void AddCheckCommands(CLI::App& app, const Common& c, Subcommands& out) {
   struct Options {
     bool target = false;
     std::optional<double> vmin, vmax;
+    bool allowOff = false;
     std::string selector, expect;
   };
   auto o = std::make_shared<Options>();
@@ -132,7 +173,8 @@ void AddCheckCommands(CLI::App& app, const Common& c, Subcommands& out) {
   auto* voltage = app.add_subcommand("voltage", "read the target supply voltage");
   voltage->add_option("--min", o->vmin, "fail below this many volts");
   voltage->add_option("--max", o->vmax, "fail above this many volts");
-  out.push_back({voltage, [&c, o] { return Voltage(c, o->vmin, o->vmax); }});
+  voltage->add_flag("--allow-off", o->allowOff, "accept 0 V, a target without supply");
+  out.push_back({voltage, [&c, o] { return Voltage(c, o->vmin, o->vmax, o->allowOff); }});
   auto* fuse = app.add_subcommand("fuse", "read one fuse byte of the target");
   fuse->add_option("selector", o->selector,
                    "fuse selector: one character (the virtual programmer knows l, h, e, 0-9, k and L, H, E, K) or 0xNN")

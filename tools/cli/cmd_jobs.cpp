@@ -57,15 +57,19 @@ std::string Seconds(double ms) {
   return b;
 }
 
-// Writes the record of a finished job when --log is given; a failed write is reported
-// and fails the command.
-int Log(const JobOptions& o, const Programmer& p, const JobKind& kind, const JobOutcome& outcome, std::mutex& errLock) {
+// Writes the record of a finished job when --log is given; a failed write fails the
+// command, its reason in `why` (and on standard error in text mode).
+int Log(const Common& c, const JobOptions& o, const Programmer& p, const JobKind& kind, const JobOutcome& outcome,
+        std::mutex& errLock, std::string& why) {
   if (o.log.empty()) return kExitOk;
   LogRecord rec{p.serial, OpenProjectName(p.channel), kind.command, outcome};
   std::string err;
   if (AppendLine(o.log, LogLine(rec), &err)) return kExitOk;
-  std::lock_guard<std::mutex> g(errLock);
-  std::cerr << "nurva: log: " << err << "\n";
+  why = "log: " + err;
+  if (!c.json) {
+    std::lock_guard<std::mutex> g(errLock);
+    std::cerr << "nurva: " << why << "\n";
+  }
   return kExitFault;
 }
 
@@ -76,7 +80,7 @@ int RunOne(const Common& c, const JobKind& kind, const JobOptions& o) {
   int exit = kExitOk;
   auto p = Select(out, c, exit);
   if (!p) return exit;
-  const bool live = !c.json && NURVA_ISATTY(NURVA_STDOUT);
+  const bool live = !c.json && !Quiet() && NURVA_ISATTY(NURVA_STDOUT);
   const auto t0 = std::chrono::steady_clock::now();
   auto onStatus = [&](const Result& r) {
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
@@ -84,6 +88,7 @@ int RunOne(const Common& c, const JobKind& kind, const JobOptions& o) {
       Json j = StatusJson(r, ms);
       j["serial"] = p->serial;
       std::cout << j.dump() << std::endl;
+    } else if (Quiet()) {
     } else if (live) {
       std::cout << "\r  " << StatusText(r) << "\033[K" << std::flush;
     } else {
@@ -93,17 +98,23 @@ int RunOne(const Common& c, const JobKind& kind, const JobOptions& o) {
   JobOutcome outcome = RunJob(p->channel, kind, onStatus, static_cast<int>(o.timeout * 1000));
   if (live) std::cout << "\n";
   std::mutex errLock;
-  const int logExit = Log(o, *p, kind, outcome, errLock);
+  std::string logError;
+  const int logExit = Log(c, o, *p, kind, outcome, errLock, logError);
   exit = outcome.exit != kExitOk ? outcome.exit : logExit;
   const std::string result = outcome.timedOut ? "no final status within " + Seconds(o.timeout * 1000) : outcome.final.text;
   if (c.json) {
     Json j{{"programmer", ProgrammerJson(*p)}, {"command", kind.command}, {"start", StatusJson(outcome.start, 0)},
            {"final", StatusJson(outcome.final, outcome.ms)}, {"ms", static_cast<int64_t>(outcome.ms + 0.5)},
            {"ok", exit == kExitOk}, {"exit", exit}};
-    if (outcome.timedOut) j["error"] = result;
+    if (outcome.timedOut)
+      j["error"] = result;
+    else if (!logError.empty())
+      j["error"] = logError;
     std::cout << j.dump() << std::endl;
-  } else {
-    std::cout << (outcome.ok ? "done: " : "FAILED: ") << result << " (" << Seconds(outcome.ms) << ")" << std::endl;
+  } else if (!outcome.ok) {
+    (Quiet() ? std::cerr : std::cout) << "FAILED: " << result << " (" << Seconds(outcome.ms) << ")" << std::endl;
+  } else if (!Quiet()) {
+    std::cout << "done: " << result << " (" << Seconds(outcome.ms) << ")" << std::endl;
   }
   return exit;
 }
@@ -114,7 +125,7 @@ int RunAll(const Common& c, const JobKind& kind, const JobOptions& o) {
   Discovery d = Find(out);
   if (d.programmers.empty()) return out.Fail(kExitNoProgrammer, "no programmer found");
   const size_t n = d.programmers.size();
-  const bool live = !c.json && NURVA_ISATTY(NURVA_STDOUT);
+  const bool live = !c.json && !Quiet() && NURVA_ISATTY(NURVA_STDOUT);
   std::mutex outLock;
   std::vector<std::string> lines(n);
   auto label = [&](size_t i) {
@@ -133,6 +144,7 @@ int RunAll(const Common& c, const JobKind& kind, const JobOptions& o) {
   const auto t0 = std::chrono::steady_clock::now();
   std::vector<JobOutcome> outcomes(n);
   std::vector<int> logExits(n, kExitOk);
+  std::vector<std::string> logErrors(n);
   std::mutex errLock;
   std::vector<std::thread> threads;
   for (size_t i = 0; i < n; ++i) {
@@ -146,6 +158,7 @@ int RunAll(const Common& c, const JobKind& kind, const JobOptions& o) {
           j["channel"] = p.channel;
           j["serial"] = p.serial;
           std::cout << j.dump() << std::endl;
+        } else if (Quiet()) {
         } else if (live) {
           lines[i] = StatusText(r);
           redraw();
@@ -154,7 +167,7 @@ int RunAll(const Common& c, const JobKind& kind, const JobOptions& o) {
         }
       };
       outcomes[i] = RunJob(p.channel, kind, onStatus, static_cast<int>(o.timeout * 1000));
-      logExits[i] = Log(o, p, kind, outcomes[i], errLock);
+      logExits[i] = Log(c, o, p, kind, outcomes[i], errLock, logErrors[i]);
     });
   }
   for (auto& t : threads) t.join();
@@ -173,12 +186,19 @@ int RunAll(const Common& c, const JobKind& kind, const JobOptions& o) {
       j["ms"] = static_cast<int64_t>(oc.ms + 0.5);
       j["ok"] = e == kExitOk;
       j["exit"] = e;
+      if (oc.timedOut)
+        j["error"] = result;
+      else if (!logErrors[i].empty())
+        j["error"] = logErrors[i];
       slots.push_back(j);
     } else {
       char line[256];
       std::snprintf(line, sizeof line, "%-9s %-6s %-32s %s", label(i).c_str(), e == kExitOk ? "ok" : "FAILED",
                     result.c_str(), Seconds(oc.ms).c_str());
-      std::cout << line << std::endl;
+      if (e != kExitOk)
+        (Quiet() ? std::cerr : std::cout) << line << std::endl;
+      else if (!Quiet())
+        std::cout << line << std::endl;
     }
   }
   if (c.json) {
@@ -187,9 +207,10 @@ int RunAll(const Common& c, const JobKind& kind, const JobOptions& o) {
   } else {
     size_t failed = 0;
     for (size_t i = 0; i < n; ++i) failed += outcomes[i].exit != kExitOk || logExits[i] != kExitOk;
-    std::cout << (failed ? std::to_string(failed) + " of " + std::to_string(n) + " failed"
-                         : "all " + std::to_string(n) + " done")
-              << std::endl;
+    if (failed)
+      (Quiet() ? std::cerr : std::cout) << failed << " of " << n << " failed" << std::endl;
+    else if (!Quiet())
+      std::cout << "all " << n << " done" << std::endl;
   }
   return exit;
 }

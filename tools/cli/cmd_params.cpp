@@ -47,7 +47,7 @@ int Params(const Common& c, const std::string& name) {
   Result recorded = r;
   recorded.text = Utf8(r.text);
   out.Doc()["steps"].push_back(out.StepJson("project parameters", recorded, ok));
-  if (!ok) return out.Finish(ExitForFailure(r.res));
+  if (!ok) return out.Finish(ExitForFailure(r));
 
   const std::vector<ReportLine> lines = ParamsReportLines(r.text);
   if (lines.empty()) return out.Fail(kExitFault, "the report does not have its twelve lines");

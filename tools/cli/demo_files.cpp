@@ -41,7 +41,12 @@ bool DemoDownloadProject(DemoJob& job) {
     std::snprintf(line, sizeof line, "      %s: %zu bytes, %.2f s, %.0f bytes/s", kDownloaded, bytes.size(), secs,
                   secs > 0 ? bytes.size() / secs : 0.0);
     job.out.Line(line);
-    job.out.Doc()["download"] = {{"file", kDownloaded}, {"bytes", bytes.size()}, {"seconds", secs}};
+    // The fields of `nurva download`.
+    job.out.Doc()["download"] = {{"file", kDownloaded},
+                                 {"bytes", bytes.size()},
+                                 {"blocks", bytes.empty() ? 1 : (bytes.size() + 127) / 128},
+                                 {"seconds", secs},
+                                 {"bytesPerSecond", secs > 0 ? static_cast<double>(bytes.size()) / secs : 0.0}};
     job.project = kDownloaded;  // the steps that follow show and open it
   }
 #else
@@ -56,6 +61,7 @@ bool DemoListCard(DemoJob& job) {
   if (r.res == NURVA_RES_resOk) r.text = std::to_string(names.size()) + " file(s)";
   if (!job.Expect("GetFileNames", r, NURVA_RES_resOk)) return true;
   job.out.Doc()["card"] = names;
+  job.out.Doc()["files"] = names;  // as `nurva files` names them
   for (const auto& n : names) job.out.Line("      " + n);
   if (std::find(names.begin(), names.end(), kDownloaded) == names.end())
     job.Fail(std::string("the card does not list ") + kDownloaded);
@@ -70,7 +76,9 @@ bool DemoOpenProject(DemoJob& job) {
 
 bool DemoFileState(DemoJob& job) {
   Result r = CallGetFileState(job.channel);
-  if (job.Expect("GetFileState", r, NURVA_RES_resOk) && r.text != job.project)
+  if (!job.Expect("GetFileState", r, NURVA_RES_resOk)) return true;
+  job.out.Doc()["open"] = r.text;  // as `nurva state` names it
+  if (r.text != job.project)
     job.Fail("the programmer names " + r.text + " open, not " + job.project);
   return true;
 }

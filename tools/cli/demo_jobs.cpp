@@ -31,8 +31,11 @@ bool FollowedJob(DemoJob& job, const char* name, Result (*start)(int)) {
         statuses.push_back(StatusJson(r, 0));
       },
       kDemoJobTimeoutMs);
-  if (o.timedOut) out.Line("  no final status within " + Seconds(kDemoJobTimeoutMs));
-  out.Line("  " + std::string(o.ok ? "ended" : "FAILED") + " after " + Seconds(o.ms));
+  if (o.timedOut) out.Problem("  no final status within " + Seconds(kDemoJobTimeoutMs));
+  if (o.ok)
+    out.Line("  ended after " + Seconds(o.ms));
+  else
+    out.Problem("  FAILED after " + Seconds(o.ms));
   out.Doc()["jobs"][name] = {{"project", job.project}, {"statuses", statuses}, {"ok", o.ok},
                              {"ms", static_cast<int64_t>(o.ms + 0.5)}};
   out.Doc()["steps"].push_back(out.StepJson(job.stepName, o.final, o.ok));

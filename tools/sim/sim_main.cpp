@@ -257,6 +257,7 @@ int main(int argc, char** argv) {
   CLI::App app{"nurva-sim: virtual NURVA programmers on the virtual USB bus.\n"
                "Without a subcommand it serves programmers until SIGINT or SIGTERM."};
   app.require_subcommand(0, 1);
+  app.set_version_flag("--version", std::string("nurva-sim ") + NURVA_VERSION, "print the version and exit");
 
   std::string busDir = nurva::vusb::BusDirectory();
   int count = 1;
