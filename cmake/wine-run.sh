@@ -44,12 +44,17 @@ quiet() { setsid -w "$@" </dev/null >/dev/null 2>&1 9>&-; }
 # Every program run here prints before it does anything else (GoogleTest's first line).
 # A run that fails without a line of output never started: Wine itself failed to bring
 # the process up, and one more try tells that apart from a failure of the program.
+#
+# The output goes to a file, not a pipe: a Wine service that the program starts on demand
+# inherits its output, and a pipe would stay open (and the caller waiting) for as long as
+# that service runs, minutes when other programs keep the session busy.
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 for attempt in 1 2; do
   set +e
-  "$WINE" "$@" | tee "$out"
-  rc=${PIPESTATUS[0]}
+  "$WINE" "$@" >"$out" 2>&1 </dev/null
+  rc=$?
+  cat "$out"
   set -e
   if [ "$rc" -eq 0 ] || [ -s "$out" ] || [ "$attempt" -eq 2 ]; then exit "$rc"; fi
   echo "wine-run: $1 ended with $rc before it printed anything; starting it once more" >&2
