@@ -2,6 +2,7 @@
 // prepare and release the target, the target's state, voltage and one fuse byte.
 #include <cstdio>
 
+#include "commands/TargetFaults.h"
 #include "common/LocaleFacts.h"
 #include "transport/RdrList.h"
 
@@ -15,11 +16,8 @@ constexpr char kCardInitFailed = 2;
 constexpr char kCardResetFailed = 3;
 constexpr char kCardCheckFailed = 4;
 
-// Target states and error codes shared by the device replies.
+// Target states of the device check, beside the faults of TargetFaults.h.
 constexpr char kTargetEmpty = 0;
-constexpr char kTargetPowerDown = 1;
-constexpr char kTargetWrongId = 3;
-constexpr char kTargetProtected = 4;
 constexpr char kTargetNotEmpty = 5;
 
 constexpr int kReleaseAttempts = 5;
@@ -210,20 +208,10 @@ std::string TUSBreader::DoGetFuse(char selfuse, int32_t& fuse, int32_t& res) {
     res = Ord(TPrgResult::resOk);
     return Hex2(static_cast<uint8_t>(r3));
   }
-  switch (r3) {
-    case kTargetPowerDown:
-      res = Ord(TPrgResult::PwrDownErr);
-      return "device power down";
-    case kTargetWrongId:
-      res = Ord(TPrgResult::SignatureErr);
-      return "wrong device ID";
-    case kTargetProtected:
-      res = Ord(TPrgResult::ProtectedErr);
-      return "device protected";
-    default:
-      res = Ord(TPrgResult::progTimeOutErr);
-      return "communication error";
-  }
+  std::string fault;
+  if (TargetFaultAnswer(r3, res, fault)) return fault;
+  res = Ord(TPrgResult::progTimeOutErr);
+  return "communication error";
 }
 
 // ---------------------------------------------------------------- list methods

@@ -1,6 +1,7 @@
 // Project files on the card: list them, check one, open one, close the open one, delete
 // one, and ask which one is open.
 #include "commands/FileNames.h"
+#include "commands/TargetFaults.h"
 #include "transport/RdrList.h"
 
 namespace nurva {
@@ -23,10 +24,8 @@ constexpr uint32_t kListPatternPauseMs = 50;
 constexpr uint32_t kCheckPauseMs = 50;
 constexpr uint32_t kOpenPauseMs = 20;
 
-// Target states that the open command reports as its fourth reply.
-constexpr char kOpenPowerDown = 1;
-constexpr char kOpenWrongId = 3;
-constexpr char kOpenProtected = 4;
+// Communication faults the open command reports as its fourth reply, beside the target
+// faults of TargetFaults.h.
 constexpr char kOpenComFault1 = 7;
 constexpr char kOpenComFault2 = 8;
 
@@ -127,16 +126,9 @@ std::string TUSBreader::DoOpenAFile(const std::string& FName, int32_t& res) {
     }
   }
   RxChar(r);  // a missing state reads as NAK, which counts as open
+  std::string fault;
+  if (TargetFaultAnswer(r, res, fault)) return fault;
   switch (r) {
-    case kOpenPowerDown:
-      res = Ord(TPrgResult::PwrDownErr);
-      return "device power down";
-    case kOpenWrongId:
-      res = Ord(TPrgResult::SignatureErr);
-      return "wrong device ID";
-    case kOpenProtected:
-      res = Ord(TPrgResult::ProtectedErr);
-      return "device protected";
     case kOpenComFault1:
     case kOpenComFault2:
       res = Ord(TPrgResult::progTimeOutErr);

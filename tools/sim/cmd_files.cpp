@@ -70,52 +70,56 @@ void List(Exchange& ex) {
   }
 }
 
-// 'c' name: NAK when the card has no such file; else ACK, then ACK for a whole, valid
-// project or NAK for anything else.
-void CheckFile(Exchange& ex) {
+// A file the host named, and what it holds as a project.
+struct NamedFile {
+  std::string name;                // the card's name of the file
+  std::optional<Project> project;  // none when it is unreadable or no project
+  std::string err;                 // why it is no project, when the parser said
+};
+
+// Takes the name argument and answers whether the card has the file: NAK and nothing
+// when it has not, else ACK and the file read as a project.
+std::optional<NamedFile> FindNamedFile(Exchange& ex) {
   auto name = ex.ArgString();
-  if (!name) return;
+  if (!name) return std::nullopt;
   auto found = Lookup(ex, *name);
   if (!found) {
     ex.Note("no file " + *name);
     ex.Reply(kNak);
-    return;
+    return std::nullopt;
   }
   ex.Reply(kAck);
-  auto data = ex.card.Read(*found);
-  std::string err;
-  const bool valid = data && Project::Parse(*data, &err);
-  if (!valid) ex.Note(*found + ": " + (err.empty() ? "unreadable" : err));
-  ex.Reply(valid ? kAck : kNak);
+  NamedFile f{*found, std::nullopt, {}};
+  if (auto data = ex.card.Read(*found)) f.project = Project::Parse(*data, &f.err);
+  return f;
+}
+
+// 'c' name: NAK when the card has no such file; else ACK, then ACK for a whole, valid
+// project or NAK for anything else.
+void CheckFile(Exchange& ex) {
+  auto f = FindNamedFile(ex);
+  if (!f) return;
+  if (!f->project) ex.Note(f->name + ": " + (f->err.empty() ? "unreadable" : f->err));
+  ex.Reply(f->project ? kAck : kNak);
 }
 
 // 'Q' 'O' name: found (ACK or NAK), a valid project (ACK or NAK), loaded (ACK), then the
 // target's state against it. The project stays open whatever
 // the target's state.
 void OpenFile(Exchange& ex) {
-  auto name = ex.ArgString();
-  if (!name) return;
-  auto found = Lookup(ex, *name);
-  if (!found) {
-    ex.Note("no file " + *name);
-    ex.Reply(kNak);
-    return;
-  }
-  ex.Reply(kAck);
-  auto data = ex.card.Read(*found);
-  std::string err;
-  std::optional<Project> p = data ? Project::Parse(*data, &err) : std::nullopt;
-  if (!p) {
-    ex.Note(*found + " is not a project: " + err);
+  auto f = FindNamedFile(ex);
+  if (!f) return;
+  if (!f->project) {
+    ex.Note(f->name + " is not a project: " + f->err);
     ex.Reply(kNak);
     return;
   }
   ex.Reply(kAck);
   ex.Reply(kAck);  // loaded
-  const uint8_t target = CheckTarget(ex.st.target, p->signature);
-  ex.st.openName = *found;
-  ex.st.open = std::move(*p);
-  ex.Note("project " + *found + " open");
+  const uint8_t target = CheckTarget(ex.st.target, f->project->signature);
+  ex.st.openName = f->name;
+  ex.st.open = std::move(*f->project);
+  ex.Note("project " + f->name + " open");
   ex.Reply(target);
 }
 
